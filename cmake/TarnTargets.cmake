@@ -1,0 +1,58 @@
+# One place for the project's compiler flags, so that every library, tool and test is built alike.
+#
+# -ffp-contract=off: residuals are printed to the last bit and as bit patterns, so no
+# multiply-add may be fused behind our back.
+
+set(TARN_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Werror)
+
+function(tarn_apply_flags target)
+  target_compile_options(${target} PRIVATE ${TARN_WARNINGS} -ffp-contract=off)
+  if(TARN_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all
+                           -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all)
+  endif()
+endfunction()
+
+# tarn_add_library(<name> ALIAS <ns::name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# Public headers live in <dir>/include/tarn/<lib>/ and are included as "tarn/<lib>/x.hpp".
+function(tarn_add_library name)
+  cmake_parse_arguments(ARG "" "ALIAS" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  if(ARG_ALIAS)
+    add_library(${ARG_ALIAS} ALIAS ${name})
+  endif()
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/include)
+    target_include_directories(${name} PUBLIC
+      $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
+  endif()
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  tarn_apply_flags(${name})
+endfunction()
+
+# tarn_add_executable(<name> SOURCES ... DEPS ...)
+function(tarn_add_executable name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  tarn_apply_flags(${name})
+endfunction()
+
+# tarn_add_test(<name> SOURCES ... DEPS ...): one GoogleTest binary, its cases registered with CTest.
+# Tests run from the binary directory; TARN_BIN_DIR tells end-to-end tests where the tools are.
+function(tarn_add_test name)
+  if(NOT TARN_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TARN_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    TARN_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  tarn_apply_flags(${name})
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} DISCOVERY_TIMEOUT 60)
+endfunction()

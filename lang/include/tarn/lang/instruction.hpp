@@ -1,0 +1,156 @@
+// The instruction set that policy scripts are parsed into.
+//
+// A Program is an ordered list of Instructions; an Instruction is one of 28 small plain
+// aggregates held in a std::variant, in the fixed order of the instruction table, so that the
+// interpreter's dispatch is exhaustive and checked by the compiler. Branch and IfGreaterThan own
+// a body Program, so a Program is a tree of any depth: its destructor, the canonical text and the
+// parser never walk that tree on the call stack.
+//
+// Every aggregate carries its `variant_name` and an operands() tuple in canonical order; the
+// canonical text is one generic function over those two.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <variant>
+#include <vector>
+
+namespace tarn::lang {
+
+struct Instruction;
+
+/// An ordered list of instructions; move-only, and destroyed without recursion however deep.
+class Program {
+ public:
+  Program() = default;
+  Program(Program&&) noexcept = default;
+  Program& operator=(Program&& other) noexcept;
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  ~Program();
+
+  void push_back(Instruction instruction);
+  std::size_t size() const noexcept;
+  bool empty() const noexcept;
+  const Instruction& operator[](std::size_t i) const;
+  const Instruction* begin() const noexcept;
+  const Instruction* end() const noexcept;
+
+ private:
+  friend class ProgramAccess;  // the iterative destructor takes bodies apart
+  std::vector<Instruction> instructions_;
+  // Length in bytes of this body's canonical text ("[...]"), computed once on demand; see
+  // canonical_text_length. Bodies are immutable after parsing, so the cache never goes stale.
+  mutable std::uint64_t body_text_length_ = kUnknownLength;
+  static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
+  friend std::uint64_t canonical_text_length(const Instruction& instruction);
+};
+
+// One aggregate per variant, in table order. `operands()` lists the operands in canonical order.
+struct Harmony { double tolerance; static constexpr std::string_view variant_name = "Harmony";
+  auto operands() const { return std::tie(tolerance); } };
+struct RequireEquilibrium { double tolerance; static constexpr std::string_view variant_name = "RequireEquilibrium";
+  auto operands() const { return std::tie(tolerance); } };
+struct Evolve { std::uint64_t index; static constexpr std::string_view variant_name = "Evolve";
+  auto operands() const { return std::tie(index); } };
+struct Data { double value; static constexpr std::string_view variant_name = "Data";
+  auto operands() const { return std::tie(value); } };
+struct Corrupt { std::uint64_t index; static constexpr std::string_view variant_name = "Corrupt";
+  auto operands() const { return std::tie(index); } };
+struct Residual { double value; static constexpr std::string_view variant_name = "Residual";
+  auto operands() const { return std::tie(value); } };
+struct Report { static constexpr std::string_view variant_name = "Report";
+  auto operands() const { return std::tie(); } };
+struct ReportCompact { static constexpr std::string_view variant_name = "ReportCompact";
+  auto operands() const { return std::tie(); } };
+struct ReportVerbose { static constexpr std::string_view variant_name = "ReportVerbose";
+  auto operands() const { return std::tie(); } };
+struct ReportTo { std::string target; static constexpr std::string_view variant_name = "ReportTo";
+  auto operands() const { return std::tie(target); } };
+struct ReportJson { static constexpr std::string_view variant_name = "ReportJson";
+  auto operands() const { return std::tie(); } };
+struct LogLevel { std::uint8_t level; static constexpr std::string_view variant_name = "LogLevel";
+  auto operands() const { return std::tie(level); } };
+struct Branch { Program body; static constexpr std::string_view variant_name = "Branch";
+  auto operands() const { return std::tie(body); } };
+struct BudgetLimit { double limit; static constexpr std::string_view variant_name = "BudgetLimit";
+  auto operands() const { return std::tie(limit); } };
+struct TimeWindow { std::uint64_t window; static constexpr std::string_view variant_name = "TimeWindow";
+  auto operands() const { return std::tie(window); } };
+struct VolatilityLimit { double limit; static constexpr std::string_view variant_name = "VolatilityLimit";
+  auto operands() const { return std::tie(limit); } };
+struct MaxExposure { double limit; static constexpr std::string_view variant_name = "MaxExposure";
+  auto operands() const { return std::tie(limit); } };
+struct AssertBounds { double min; double max; std::uint64_t index;
+  static constexpr std::string_view variant_name = "AssertBounds";
+  auto operands() const { return std::tie(min, max, index); } };
+struct AssertBoundsNamed { double min; double max; std::string name;
+  static constexpr std::string_view variant_name = "AssertBoundsNamed";
+  auto operands() const { return std::tie(min, max, name); } };
+struct LinkIdentity { std::string identity; static constexpr std::string_view variant_name = "LinkIdentity";
+  auto operands() const { return std::tie(identity); } };
+struct TrackLineage { bool enabled; static constexpr std::string_view variant_name = "TrackLineage";
+  auto operands() const { return std::tie(enabled); } };
+struct Bind { std::string key; std::uint64_t index; static constexpr std::string_view variant_name = "Bind";
+  auto operands() const { return std::tie(key, index); } };
+struct Alias { std::uint64_t index; std::string name; static constexpr std::string_view variant_name = "Alias";
+  auto operands() const { return std::tie(index, name); } };
+struct BindAll { static constexpr std::string_view variant_name = "BindAll";
+  auto operands() const { return std::tie(); } };
+struct IfGreaterThan { std::string name; double threshold; Program body;
+  static constexpr std::string_view variant_name = "IfGreaterThan";
+  auto operands() const { return std::tie(name, threshold, body); } };
+struct Escalate { std::string reason; static constexpr std::string_view variant_name = "Escalate";
+  auto operands() const { return std::tie(reason); } };
+struct Import { std::string path; static constexpr std::string_view variant_name = "Import";
+  auto operands() const { return std::tie(path); } };
+struct GenerateZkProof { bool enabled; static constexpr std::string_view variant_name = "GenerateZkProof";
+  auto operands() const { return std::tie(enabled); } };
+
+// The variant's index is the instruction's number in the table (Harmony = 0 ... GenerateZkProof = 27).
+using InstructionKind = std::variant<Harmony, RequireEquilibrium, Evolve, Data, Corrupt, Residual,
+    Report, ReportCompact, ReportVerbose, ReportTo, ReportJson, LogLevel, Branch, BudgetLimit,
+    TimeWindow, VolatilityLimit, MaxExposure, AssertBounds, AssertBoundsNamed, LinkIdentity,
+    TrackLineage, Bind, Alias, BindAll, IfGreaterThan, Escalate, Import, GenerateZkProof>;
+static_assert(std::variant_size_v<InstructionKind> == 28, "the instruction set has 28 variants");
+
+struct Instruction : InstructionKind {
+  using InstructionKind::InstructionKind;
+};
+
+/// The instruction's canonical text, a single line however deep its bodies nest.
+/// **Example**: `AssertBounds(0.0, 1.0, 2)`, `Bind("k", 3)`, `IfGreaterThan("x", 0.5, [Report])`.
+std::string canonical_text(const Instruction& instruction);
+
+/// Appends the canonical text to `out` (the form used when many texts are written in a row).
+void append_canonical_text(std::string& out, const Instruction& instruction);
+
+/// The length in bytes of canonical_text(instruction), without rendering it. Linear in the size
+/// of the tree the first time a body is measured and constant after that (bodies cache it).
+std::uint64_t canonical_text_length(const Instruction& instruction);
+
+/// Appends a text operand in its quoted canonical form: "\"" + escaped + "\"". Also used for the
+/// `input` of a parse-error text.
+void append_quoted_text(std::string& out, std::string_view text);
+
+/// Saturating conversions from a script number: NaN and x <= 0 give 0; x >= 2^64 gives the
+/// maximum; otherwise truncation toward zero. **Example**: 2.9 -> 2, 1e30 -> 18446744073709551615.
+std::uint64_t saturate_u64(double x);
+/// NaN and x < 0 give 0; x > 255 gives 255; otherwise truncation. **Example**: 3.9 -> 3, 300 -> 255.
+std::uint8_t saturate_u8(double x);
+
+// Program's members that need a complete Instruction.
+inline void Program::push_back(Instruction instruction) {
+  instructions_.push_back(std::move(instruction));
+}
+inline std::size_t Program::size() const noexcept { return instructions_.size(); }
+inline bool Program::empty() const noexcept { return instructions_.empty(); }
+inline const Instruction& Program::operator[](std::size_t i) const { return instructions_[i]; }
+inline const Instruction* Program::begin() const noexcept { return instructions_.data(); }
+inline const Instruction* Program::end() const noexcept {
+  return instructions_.data() + instructions_.size();
+}
+
+}  // namespace tarn::lang

@@ -1,0 +1,43 @@
+// The policy-script parser: script text in, a Program or a ParseError out.
+//
+// All or nothing: the first error ends the parse and no partial Program survives. Errors are
+// values that carry the rest of the text at the failing step, so the exact parse-error text
+// follows from {severity, input, code}. Nesting depth is bounded only by memory: open bodies live
+// on an explicit stack, never on the call stack.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tarn/lang/instruction.hpp"
+#include "tarn/lang/result.hpp"
+
+namespace tarn::lang {
+
+enum class Severity { Error, Failure };
+enum class ParseErrorCode { Tag, TakeUntil, TakeWhile1, Float };
+
+struct ParseError {
+  Severity severity = Severity::Error;
+  std::string input;  // the rest of the text from the failing step (owned: imported texts die)
+  ParseErrorCode code = ParseErrorCode::Tag;
+  friend bool operator==(const ParseError&, const ParseError&) = default;
+};
+
+/// **Example**: `Error(Error { input: "foo", code: Tag })`, `Failure(Error { input: "1e)", code: Float })`.
+std::string parse_error_text(const ParseError& error);
+
+template <class T>
+struct Parsed {
+  T value;
+  std::string_view rest;
+};
+
+/// Parses a whole script. On success the whole text has been consumed.
+/// **Example**: parse_program("report()\nevolve(1)") -> [Report, Evolve(1)].
+Result<Program, ParseError> parse_program(std::string_view text);
+
+/// Parses one statement (leading white space skipped) and returns it with the text after it.
+Result<Parsed<Instruction>, ParseError> parse_statement(std::string_view text);
+
+}  // namespace tarn::lang

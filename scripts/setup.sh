@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the project needs (Debian 12, as root), then configures and builds it in build/.
+# Idempotent: apt-get runs only when a package is missing. Everything it prints goes to standard
+# error, so that the verifier's own output stays alone on standard output.
+#
+#   scripts/setup.sh [extra cmake -D options...]
+set -euo pipefail
+exec 1>&2
+cd "$(dirname "$0")/.."
+
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libicu-dev
+          libgtest-dev libgmock-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build_dir=${TARN_BUILD_DIR:-build}
+if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"
+elif (($#)); then
+  cmake "$build_dir" "$@"
+fi
+cmake --build "$build_dir" --parallel "$(nproc)"

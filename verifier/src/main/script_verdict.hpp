@@ -1,0 +1,24 @@
+// Script mode: read the script, refuse one that mentions corruption, run it over the prepared
+// memory and turn the run into a verdict.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace qrv {
+
+/// What the memory check did to the memory before the script sees it.
+struct CorruptionRecord {
+  std::uint64_t index = 0;
+  double pre_heal_residual = 0.0;
+};
+
+/// Appends exactly one output to `out`: a report or, for a run in equilibrium in JSON mode, the
+/// success document.
+void run_script_check(std::span<const std::int8_t> signs, std::span<double> values,
+                      const std::optional<CorruptionRecord>& corruption,
+                      const std::string& script_path, bool emit_json, std::string& out);
+
+}  // namespace qrv

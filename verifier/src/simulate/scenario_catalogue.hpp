@@ -1,0 +1,13 @@
+// The forty-one-case catalogue: fixed lines and built documents, one line per case id.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qrv {
+
+/// Appends the case's line and "\n" to `out`; any id not in the catalogue (the empty id too)
+/// gives the unknown-case line.
+void print_simulate_case(std::string& out, std::string_view id);
+
+}  // namespace qrv
