@@ -8,6 +8,12 @@ set(TARN_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversi
 
 function(tarn_apply_flags target)
   target_compile_options(${target} PRIVATE ${TARN_WARNINGS} -ffp-contract=off)
+  if(TARN_FUZZ)
+    # Coverage for libFuzzer in every library the targets link; the fuzz binaries add the driver.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                           -fno-sanitize-recover=all)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
   if(TARN_SANITIZE)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all
                            -fno-omit-frame-pointer)

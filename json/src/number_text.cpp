@@ -1,1 +1,353 @@
-// placeholder: not yet written
+// The four number text forms and the decimal reader.
+//
+// Every form starts from one decomposition (sign, shortest round-trip digits, point position) and
+// differs only in where it puts the point, zeros and exponent; each of those choices is a small
+// predicate below with examples. The writers append straight into the caller's string because
+// they run for every number of every report and canonical text, often in long loops.
+//
+// The reader wraps std::from_chars, which is exact but rejects a leading "+" and refuses results
+// outside the double range instead of returning an infinity or a zero; both are mended here.
+#include "tarn/json/number_text.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace tarn::json {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Layout predicates on a decomposition with n digits and point p (value = 0.DIGITS x 10^p).
+
+// Every digit lies before the point: 1337 {"1337", 4}, 1e15 {"1", 16}, 0 {"0", 1}.
+constexpr bool is_integral(const Decomposed& d) { return d.point >= d.length; }
+
+// JSON writes integral values up to sixteen integer digits positionally:
+// 1000000000000000.0 {"1", 16} yes; 1e16 {"1", 17} no.
+constexpr bool json_integral_fits(const Decomposed& d) { return is_integral(d) && d.point <= 16; }
+
+// JSON puts the point inside the digits when there are one to sixteen integer digits:
+// 1337.0000000000018 {"13370000000000018", 4}, -21.383029 {"21383029", 2}.
+constexpr bool json_point_inside(const Decomposed& d) { return d.point > 0 && d.point <= 16; }
+
+// JSON writes small magnitudes with up to four zeros after the point:
+// 0.0001 {"1", -3} and 0.00001234 {"1234", -4} yes; 1e-6 {"1", -5} no (exponent form).
+constexpr bool json_leading_zeros_fit(const Decomposed& d) { return d.point > -5 && d.point <= 0; }
+
+// Canonical operands switch to the exponent form below 0.0001 and from 1e16, never for zero:
+// 0.00001 -> 1e-5, 1e16 -> 1e16, but 0.0001 -> 0.0001 and 9999999999999998.0 stays positional.
+// The thresholds are compared as doubles, so the double nearest 0.0001 is positional.
+bool canonical_uses_exponent(double magnitude) {
+  return magnitude != 0.0 && (magnitude < 1e-4 || magnitude >= 1e16);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared pieces of the layouts. All append to `out`; none allocates beyond `out` itself.
+
+void append_digits(std::string& out, const Decomposed& d, int from, int to) {
+  out.append(d.digits + from, static_cast<std::size_t>(to - from));
+}
+
+void append_zeros(std::string& out, int count) {
+  if (count > 0) {
+    out.append(static_cast<std::size_t>(count), '0');
+  }
+}
+
+// Positional form without forcing a fraction: 1337 -> "1337", 1e20 -> "100000000000000000000",
+// 1.5 -> "1.5", 1e-12 -> "0.000000000001".
+void append_positional(std::string& out, const Decomposed& d) {
+  if (is_integral(d)) {
+    append_digits(out, d, 0, d.length);
+    append_zeros(out, d.point - d.length);
+  } else if (d.point > 0) {
+    append_digits(out, d, 0, d.point);
+    out.push_back('.');
+    append_digits(out, d, d.point, d.length);
+  } else {
+    out.append("0.");
+    append_zeros(out, -d.point);
+    append_digits(out, d, 0, d.length);
+  }
+}
+
+// Exponent form shared by JSON and canonical text: 1e16, 1e-6, 1.5e300, 4.9e-324 (no "+", no
+// leading zeros in the exponent).
+void append_exponent_form(std::string& out, const Decomposed& d) {
+  out.push_back(d.digits[0]);
+  if (d.length > 1) {
+    out.push_back('.');
+    append_digits(out, d, 1, d.length);
+  }
+  out.push_back('e');
+  std::array<char, 8> exponent{};
+  const auto written = std::to_chars(exponent.data(), exponent.data() + exponent.size(), d.point - 1);
+  out.append(exponent.data(), written.ptr);
+}
+
+void append_sign(std::string& out, const Decomposed& d) {
+  if (d.negative) {
+    out.push_back('-');
+  }
+}
+
+// NaN, inf and -inf as the display, canonical and six-decimal forms write them. The sign of a NaN
+// is not shown: it carries no meaning and differs between platforms.
+void append_non_finite(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out.append("NaN");
+  } else {
+    out.append(value < 0 ? "-inf" : "inf");
+  }
+}
+
+// The power of ten of the first non-zero digit of a validated unsigned decimal text, saturated
+// far beyond the double range: "123" -> 2, "0.05" -> -2, "0.0001e400" -> 396. nullopt when every
+// digit is 0.
+std::optional<std::int64_t> leading_power(std::string_view text) {
+  constexpr std::int64_t kSaturation = std::int64_t{1} << 52;
+  std::int64_t integer_digits = 0;         // integer digits from the first non-zero one on
+  std::int64_t leading_fraction_zeros = 0;  // fraction zeros before the first non-zero digit
+  bool seen_non_zero = false;
+  bool after_point = false;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      after_point = true;
+    } else if (!after_point) {
+      seen_non_zero = seen_non_zero || c != '0';
+      integer_digits += seen_non_zero ? 1 : 0;
+    } else if (!seen_non_zero) {
+      seen_non_zero = c != '0';
+      leading_fraction_zeros += seen_non_zero ? 0 : 1;
+    }
+  }
+  if (!seen_non_zero) {
+    return std::nullopt;
+  }
+  std::int64_t exponent = 0;
+  bool exponent_negative = false;
+  if (i < text.size()) {
+    ++i;  // 'e' or 'E'
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+      exponent_negative = text[i] == '-';
+      ++i;
+    }
+    for (; i < text.size(); ++i) {
+      exponent = std::min(exponent * 10 + (text[i] - '0'), kSaturation);
+    }
+  }
+  const std::int64_t power = integer_digits > 0 ? integer_digits - 1 : -(leading_fraction_zeros + 1);
+  return power + (exponent_negative ? -exponent : exponent);
+}
+
+bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
+  if (text.size() != lower_word.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (c != lower_word[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// digits -> D+ ; returns the number of digits taken from the front of `text`.
+std::size_t count_digits(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && is_digit(text[n])) {
+    ++n;
+  }
+  return n;
+}
+
+// decimal -> (D+ ("." D*)? | "." D+) ([eE] [+-]? D+)?   (the whole of `text`, sign already taken)
+bool is_decimal_body(std::string_view text) {
+  const std::size_t integer = count_digits(text);
+  text.remove_prefix(integer);
+  std::size_t fraction = 0;
+  if (!text.empty() && text.front() == '.') {
+    text.remove_prefix(1);
+    fraction = count_digits(text);
+    text.remove_prefix(fraction);
+  }
+  if (integer + fraction == 0) {
+    return false;
+  }
+  if (text.empty()) {
+    return true;
+  }
+  if (text.front() != 'e' && text.front() != 'E') {
+    return false;
+  }
+  text.remove_prefix(1);
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    text.remove_prefix(1);
+  }
+  const std::size_t exponent = count_digits(text);
+  return exponent > 0 && exponent == text.size();
+}
+
+}  // namespace
+
+Decomposed decompose(double value) {
+  // Scientific shortest form: "1.3370000000000018e+03", "5e-324", "0e+00".
+  std::array<char, 32> buffer{};
+  const auto written =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value),
+                    std::chars_format::scientific);
+  Decomposed d;
+  d.negative = std::signbit(value);
+  const char* p = buffer.data();
+  for (; p != written.ptr && *p != 'e'; ++p) {
+    if (*p != '.') {
+      d.digits[d.length++] = *p;
+    }
+  }
+  int exponent = 0;
+  if (p != written.ptr) {
+    const char* first = p + 1;
+    if (*first == '+') {
+      ++first;  // from_chars takes "-" but not "+"
+    }
+    std::from_chars(first, written.ptr, exponent);
+  }
+  d.point = exponent + 1;
+  return d;
+}
+
+void append_json_number(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out.append("null");
+    return;
+  }
+  const Decomposed d = decompose(value);
+  append_sign(out, d);
+  if (json_integral_fits(d)) {
+    append_positional(out, d);
+    out.append(".0");
+  } else if (json_point_inside(d) || json_leading_zeros_fit(d)) {
+    append_positional(out, d);
+  } else {
+    append_exponent_form(out, d);
+  }
+}
+
+std::string json_number(double value) {
+  std::string out;
+  append_json_number(out, value);
+  return out;
+}
+
+void append_display_number(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    append_non_finite(out, value);
+    return;
+  }
+  const Decomposed d = decompose(value);
+  append_sign(out, d);
+  append_positional(out, d);
+}
+
+std::string display_number(double value) {
+  std::string out;
+  append_display_number(out, value);
+  return out;
+}
+
+void append_canonical_number(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    append_non_finite(out, value);
+    return;
+  }
+  const Decomposed d = decompose(value);
+  append_sign(out, d);
+  if (canonical_uses_exponent(std::fabs(value))) {
+    append_exponent_form(out, d);
+    return;
+  }
+  append_positional(out, d);
+  if (is_integral(d)) {
+    out.append(".0");  // 1 -> 1.0, 100 -> 100.0, -0.0 -> -0.0
+  }
+}
+
+std::string canonical_number(double value) {
+  std::string out;
+  append_canonical_number(out, value);
+  return out;
+}
+
+void append_six_decimal(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    append_non_finite(out, value);
+    return;
+  }
+  // std::to_chars with a precision rounds the exact binary value, ties to even, as required:
+  // 0.0078125 -> "0.007812", 0.0234375 -> "0.023438". The largest double needs 309 integer digits.
+  std::array<char, 330> buffer{};
+  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                     std::chars_format::fixed, 6);
+  out.append(buffer.data(), written.ptr);
+}
+
+std::string six_decimal(double value) {
+  std::string out;
+  append_six_decimal(out, value);
+  return out;
+}
+
+double convert_decimal(std::string_view validated) {
+  const bool negative = !validated.empty() && validated.front() == '-';
+  std::string_view unsigned_text = validated;
+  if (!unsigned_text.empty() && (unsigned_text.front() == '+' || unsigned_text.front() == '-')) {
+    unsigned_text.remove_prefix(1);
+  }
+  double magnitude = 0.0;
+  const auto result = std::from_chars(unsigned_text.data(),
+                                      unsigned_text.data() + unsigned_text.size(), magnitude);
+  if (result.ec == std::errc::result_out_of_range) {
+    // from_chars refuses only results that round to zero or beyond the largest double, so the
+    // magnitude's order alone tells which: at least 1 overflows, below 1 underflows. The mantissa
+    // alone is not enough: "0.0000000001e400" overflows.
+    const auto power = leading_power(unsigned_text);
+    magnitude = power.has_value() && *power >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  return negative ? -magnitude : magnitude;
+}
+
+std::optional<double> parse_decimal(std::string_view text) {
+  std::string_view body = text;
+  const bool negative = !body.empty() && body.front() == '-';
+  if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
+    body.remove_prefix(1);
+  }
+  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    return negative ? -infinity : infinity;
+  }
+  if (equals_ignoring_case(body, "nan")) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  if (!is_decimal_body(body)) {
+    return std::nullopt;
+  }
+  return convert_decimal(text);
+}
+
+}  // namespace tarn::json

@@ -1,1 +1,182 @@
-// placeholder: not yet written
+// Compact and pretty JSON text over nlohmann's document model, with our number and string rules.
+//
+// The walk keeps its open containers on an explicit stack instead of recursing: the documents we
+// build are shallow, but a context document handed in from outside may nest arbitrarily deep, and
+// depth must never reach the call stack. Compact and pretty output share the walk and differ only
+// in the separators, which a Layout value supplies.
+#include "tarn/json/writer.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tarn/json/number_text.hpp"
+
+namespace tarn::json {
+namespace {
+
+// The bytes that a JSON string cannot hold as themselves: the quote, the backslash and the
+// control characters below 0x20. "/" and 0x7F stay as they are.
+constexpr bool needs_escape(unsigned char byte) { return byte == '"' || byte == '\\' || byte < 0x20; }
+
+void append_escape(std::string& out, unsigned char byte) {
+  switch (byte) {
+    case '"': out.append("\\\""); return;
+    case '\\': out.append("\\\\"); return;
+    case '\b': out.append("\\b"); return;
+    case '\t': out.append("\\t"); return;
+    case '\n': out.append("\\n"); return;
+    case '\f': out.append("\\f"); return;
+    case '\r': out.append("\\r"); return;
+    default: break;
+  }
+  // 0x01 -> \u0001, 0x1f -> \u001f
+  constexpr std::string_view hex = "0123456789abcdef";
+  const std::array<char, 6> escape{'\\', 'u', '0', '0', hex[byte >> 4U], hex[byte & 0x0FU]};
+  out.append(escape.data(), escape.size());
+}
+
+template <class Integer>
+void append_integer(std::string& out, Integer value) {
+  std::array<char, 24> buffer{};
+  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  out.append(buffer.data(), written.ptr);
+}
+
+// Writes a value that opens no container: scalars, "[]" and "{}". Binary and discarded values are
+// never built by this project; they are written as null rather than failing.
+template <class Json>
+void append_leaf(std::string& out, const Json& value) {
+  using Type = typename Json::value_t;
+  switch (value.type()) {
+    case Type::boolean:
+      out.append(value.template get<bool>() ? "true" : "false");
+      return;
+    case Type::number_integer:
+      append_integer(out, value.template get<std::int64_t>());
+      return;
+    case Type::number_unsigned:
+      append_integer(out, value.template get<std::uint64_t>());
+      return;
+    case Type::number_float:
+      append_json_number(out, value.template get<double>());
+      return;
+    case Type::string:
+      append_json_string(out, value.template get_ref<const typename Json::string_t&>());
+      return;
+    case Type::array:
+      out.append("[]");
+      return;
+    case Type::object:
+      out.append("{}");
+      return;
+    case Type::null:
+    case Type::binary:
+    case Type::discarded:
+      break;
+  }
+  out.append("null");
+}
+
+// Separators of one output form. Pretty output breaks the line before every member and before the
+// closing bracket and indents by two spaces per open container.
+struct Layout {
+  bool pretty = false;
+
+  void member_start(std::string& out, std::size_t depth, bool first) const {
+    if (!first) {
+      out.push_back(',');
+    }
+    new_line(out, depth);
+  }
+  void container_end(std::string& out, std::size_t depth) const { new_line(out, depth); }
+  void key_separator(std::string& out) const { out.append(pretty ? ": " : ":"); }
+
+ private:
+  void new_line(std::string& out, std::size_t depth) const {
+    if (pretty) {
+      out.push_back('\n');
+      out.append(2 * depth, ' ');
+    }
+  }
+};
+
+template <class Json>
+void append_document(std::string& out, const Json& document, Layout layout) {
+  using Iterator = typename Json::const_iterator;
+  // One open, non-empty container: where its walk stands and whether a member was written.
+  struct Frame {
+    bool object;
+    Iterator next;
+    Iterator end;
+    bool first = true;
+  };
+  std::vector<Frame> open;
+
+  // Writes a leaf whole, or opens a non-empty container for the loop below to fill.
+  const auto start_value = [&](const Json& value) {
+    if ((value.is_array() || value.is_object()) && !value.empty()) {
+      out.push_back(value.is_object() ? '{' : '[');
+      open.push_back(Frame{value.is_object(), value.cbegin(), value.cend(), true});
+    } else {
+      append_leaf(out, value);
+    }
+  };
+
+  start_value(document);
+  while (!open.empty()) {
+    Frame& frame = open.back();
+    if (frame.next == frame.end) {
+      const char close = frame.object ? '}' : ']';
+      open.pop_back();
+      layout.container_end(out, open.size());
+      out.push_back(close);
+      continue;
+    }
+    layout.member_start(out, open.size(), frame.first);
+    frame.first = false;
+    if (frame.object) {
+      append_json_string(out, frame.next.key());
+      layout.key_separator(out);
+    }
+    const Json& value = *frame.next;
+    ++frame.next;  // before start_value, whose push may move the frame
+    start_value(value);
+  }
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+  out.push_back('"');
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (needs_escape(byte)) {
+      out.append(text.substr(run_start, i - run_start));
+      append_escape(out, byte);
+      run_start = i + 1;
+    }
+  }
+  out.append(text.substr(run_start));
+  out.push_back('"');
+}
+
+template <class Json>
+void append_compact(std::string& out, const Json& document) {
+  append_document(out, document, Layout{.pretty = false});
+}
+
+template <class Json>
+void append_pretty(std::string& out, const Json& document) {
+  append_document(out, document, Layout{.pretty = true});
+}
+
+template void append_compact(std::string&, const nlohmann::json&);
+template void append_compact(std::string&, const nlohmann::ordered_json&);
+template void append_pretty(std::string&, const nlohmann::json&);
+template void append_pretty(std::string&, const nlohmann::ordered_json&);
+
+}  // namespace tarn::json

@@ -1,1 +1,296 @@
-// placeholder: not yet written
+// Number text forms and the decimal reader: one table per form, one loop each.
+#include "tarn/json/number_text.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace tarn::json {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kMin = 5e-324;                    // smallest denormal
+constexpr double kMax = 1.7976931348623157e308;   // largest finite
+
+struct FormCase {
+  double value;
+  std::string expected;
+};
+
+std::string repeat_zeros(std::size_t count) { return std::string(count, '0'); }
+
+TEST(Decompose, DigitsAndPoint) {
+  struct Case {
+    double value;
+    bool negative;
+    std::string digits;
+    int point;
+  };
+  const Case cases[] = {
+      {0.0, false, "0", 1},
+      {-0.0, true, "0", 1},
+      {1337.0000000000018, false, "13370000000000018", 4},
+      {0.00001234, false, "1234", -4},
+      {-1.5e300, true, "15", 301},
+      {kMin, false, "5", -323},
+      {kMax, false, "17976931348623157", 309},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.digits);
+    const Decomposed d = decompose(c.value);
+    EXPECT_EQ(d.negative, c.negative);
+    EXPECT_EQ(std::string(d.digits, static_cast<std::size_t>(d.length)), c.digits);
+    EXPECT_EQ(d.point, c.point);
+  }
+}
+
+TEST(NumberText, JsonForm) {
+  const FormCase cases[] = {
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {1.0, "1.0"},
+      {-2.0, "-2.0"},
+      {1337.0, "1337.0"},
+      {1e15, "1000000000000000.0"},
+      {9007199254740992.0, "9007199254740992.0"},
+      {1e16, "1e16"},
+      {1.5e17, "1.5e17"},
+      {12345678901234567.0, "1.2345678901234568e16"},
+      {1e21, "1e21"},
+      {1.5e300, "1.5e300"},
+      {kMax, "1.7976931348623157e308"},
+      {1337.0000000000018, "1337.0000000000018"},
+      {-21.383029, "-21.383029"},
+      {999999999999999.9, "999999999999999.9"},
+      {0.5, "0.5"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {0.0001, "0.0001"},
+      {0.00001234, "0.00001234"},
+      {1e-5, "0.00001"},
+      {1e-6, "1e-6"},
+      {-1.5e-7, "-1.5e-7"},
+      {kMin, "5e-324"},
+      {2.2250738585072014e-308, "2.2250738585072014e-308"},
+      {kNaN, "null"},
+      {kInf, "null"},
+      {-kInf, "null"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(json_number(c.value), c.expected);
+  }
+}
+
+TEST(NumberText, DisplayForm) {
+  const FormCase cases[] = {
+      {0.0, "0"},
+      {-0.0, "-0"},
+      {1.0, "1"},
+      {-3.0, "-3"},
+      {1337.0, "1337"},
+      {0.5, "0.5"},
+      {1337.0000000000018, "1337.0000000000018"},
+      {-21.383029, "-21.383029"},
+      {1e-7, "0.0000001"},
+      {1e-12, "0.000000000001"},
+      {1e20, "100000000000000000000"},
+      {1.5e300, "15" + repeat_zeros(299)},
+      {kMax, "17976931348623157" + repeat_zeros(292)},
+      {kMin, "0." + repeat_zeros(323) + "5"},
+      {-kMin, "-0." + repeat_zeros(323) + "5"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {kNaN, "NaN"},
+      {-kNaN, "NaN"},
+      {kInf, "inf"},
+      {-kInf, "-inf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(display_number(c.value), c.expected);
+  }
+}
+
+TEST(NumberText, CanonicalForm) {
+  const FormCase cases[] = {
+      {1.0, "1.0"},
+      {0.5, "0.5"},
+      {100.0, "100.0"},
+      {-2.0, "-2.0"},
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {123456.75, "123456.75"},
+      {0.0001, "0.0001"},
+      {std::nextafter(0.0001, 0.0), "9.999999999999999e-5"},
+      {0.00001, "1e-5"},
+      {0.000015, "1.5e-5"},
+      {-1e-6, "-1e-6"},
+      {kMin, "5e-324"},
+      {9999999999999998.0, "9999999999999998.0"},
+      {1e15, "1000000000000000.0"},
+      {1e16, "1e16"},
+      {1.5e17, "1.5e17"},
+      {-kMax, "-1.7976931348623157e308"},
+      {1337.0000000000018, "1337.0000000000018"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {kNaN, "NaN"},
+      {kInf, "inf"},
+      {-kInf, "-inf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(canonical_number(c.value), c.expected);
+  }
+}
+
+TEST(NumberText, SixDecimalForm) {
+  const FormCase cases[] = {
+      {0.0, "0.000000"},
+      {-0.0, "-0.000000"},
+      {-1e-9, "-0.000000"},
+      {1337.0000000000018, "1337.000000"},
+      {-125.87469806587123, "-125.874698"},
+      {74.12530193412877, "74.125302"},
+      {0.1 + 0.2, "0.300000"},
+      // Decimal ties that are not ties in binary: each rounds by its exact value.
+      {0.0000005, "0.000000"},   // 4.99999999999999977e-7
+      {2.5e-7, "0.000000"},      // 2.49999999999999989e-7
+      {1.0000005, "1.000001"},   // 1.00000050000000007
+      {0.5000005, "0.500000"},   // 0.50000049999999996
+      // Exact binary ties go to the even digit.
+      {0.0078125, "0.007812"},
+      {0.0234375, "0.023438"},
+      {-0.0078125, "-0.007812"},
+      {1e20, "100000000000000000000.000000"},
+      // Large values show their exact binary value, not the shortest digits padded with zeros.
+      {1e23, "99999999999999991611392.000000"},
+      {kMax, "179769313486231570814527423731704356798070567525844996598917476803157260780028538760589558"
+             "632766878171540458953514382464234321326889464182768467546703537516986049910576551282076245"
+             "490090389328944075868508455133942304583236903222948165808559332123348274797826204144723168"
+             "738177180919299881250404026184124858368.000000"},
+      {kNaN, "NaN"},
+      {kInf, "inf"},
+      {-kInf, "-inf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(six_decimal(c.value), c.expected);
+  }
+}
+
+TEST(NumberText, AppendKeepsWhatIsThere) {
+  std::string out = "x=";
+  append_json_number(out, 1.0);
+  append_display_number(out, 2.0);
+  append_canonical_number(out, 3.0);
+  append_six_decimal(out, 4.0);
+  EXPECT_EQ(out, "x=1.0" "2" "3.0" "4.000000");
+}
+
+// Every finite shortest form must read back to the same bits, whatever its layout.
+TEST(NumberText, FormsRoundTrip) {
+  const double values[] = {0.1 + 0.2, 1337.0000000000018, 1e-6, 1e-5, 0.00001234, 1e16,
+                           1.5e300,   kMin,               kMax, -21.383029, 9999999999999998.0,
+                           std::nextafter(0.0001, 0.0)};
+  for (const double value : values) {
+    for (const std::string& text : {json_number(value), display_number(value), canonical_number(value)}) {
+      SCOPED_TRACE(text);
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(convert_decimal(text)), std::bit_cast<std::uint64_t>(value));
+    }
+  }
+}
+
+struct ParseCase {
+  std::string text;
+  double expected;
+};
+
+TEST(ParseDecimal, Accepts) {
+  const ParseCase cases[] = {
+      {"1e3", 1000.0},
+      {"1337", 1337.0},
+      {"00012", 12.0},
+      {"0.1", 0.1},
+      {"1.", 1.0},
+      {".5", 0.5},
+      {"1.e2", 100.0},
+      {"+.5e+1", 5.0},
+      {"1E-2", 0.01},
+      {"0", 0.0},
+      {"-0", -0.0},
+      {"-0.0e0", -0.0},
+      {"5e-324", kMin},
+      {"1.7976931348623157e308", kMax},
+      {"1e400", kInf},
+      {"-1e-400", -0.0},
+      {"inf", kInf},
+      {"-INF", -kInf},
+      {"+inf", kInf},
+      {"Infinity", kInf},
+      {"-iNfInItY", -kInf},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto parsed = parse_decimal(c.text);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(*parsed), std::bit_cast<std::uint64_t>(c.expected));
+  }
+  for (const std::string text : {"nan", "NaN", "-nan", "+NAN"}) {
+    SCOPED_TRACE(text);
+    const auto parsed = parse_decimal(text);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_TRUE(std::isnan(*parsed));
+  }
+}
+
+TEST(ParseDecimal, Rejects) {
+  const std::string cases[] = {
+      "",      "+",     "-",      ".",      "e5",        ".e1",      "1e",     "1e+",   "1e-",
+      "1.2.3", "1ee2",  "1e5.0",  "1e2e3",  " 5",        "5 ",       "+ 1",    "--1",   "+-1",
+      "0x10",  "0X1p3", "1_000",  "1,5",    "1'000",     "inf5",     "infinit", "infinityy",
+      "in f",  "nan(1)", "-nanx", "++inf",  "\xd9\xa1",  std::string("1\0", 2),
+  };
+  for (const auto& text : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(parse_decimal(text).has_value());
+  }
+}
+
+// from_chars reports results outside the double range as errors; the reader must still give the
+// right infinity or zero, with the sign, and decide by the whole magnitude, not the mantissa.
+TEST(ConvertDecimal, OutOfRangeAndDenormals) {
+  const std::string tiny_mantissa = "0." + repeat_zeros(30) + "1";
+  const ParseCase cases[] = {
+      {"1e400", kInf},
+      {"+1e400", kInf},
+      {"-1e400", -kInf},
+      {"1.7976931348623159e308", kInf},
+      {"1e99999999999999999999999", kInf},
+      {tiny_mantissa + "e400", kInf},
+      {"-" + tiny_mantissa + "e400", -kInf},
+      {"0." + repeat_zeros(400) + "1e400", 0.1},
+      {"1e-400", 0.0},
+      {"-1e-400", -0.0},
+      {"1e-99999999999999999999999", 0.0},
+      {"1" + repeat_zeros(30) + "e-400", 0.0},
+      {"-1" + repeat_zeros(30) + "e-400", -0.0},
+      {"2.4703282292062327e-324", 0.0},
+      {"2.4703282292062328e-324", kMin},
+      {"-4.9406564584124654e-324", -kMin},
+      {"2.2250738585072011e-308", 2.2250738585072009e-308},
+      {"0e99999", 0.0},
+      {"-0e-99999", -0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 60));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(convert_decimal(c.text)),
+              std::bit_cast<std::uint64_t>(c.expected));
+  }
+}
+
+}  // namespace
+}  // namespace tarn::json
