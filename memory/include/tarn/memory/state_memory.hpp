@@ -34,6 +34,7 @@ bool in_equilibrium(Signs signs, Values values, double tolerance);
 
 /// Quadratic weighted sum over the first four pairs, from +0.0: acc += (sign * v) * v.
 /// Precondition: at least four signs and four values (callers check; see has_four_pairs).
+/// A slip gives NaN rather than a read past the end.
 double reveal(Signs signs, Values values);
 
 /// True when reveal's precondition holds.
@@ -41,7 +42,7 @@ inline bool has_four_pairs(Signs signs, Values values) {
   return signs.size() >= 4 && values.size() >= 4;
 }
 
-/// values[index] = +0.0. Precondition: index < values.size().
+/// values[index] = +0.0. Precondition: index < values.size(); an index out of range writes nothing.
 void corrupt(MutableValues values, std::uint64_t index);
 
 }  // namespace tarn::memory
