@@ -8,6 +8,8 @@ namespace qrv {
 
 /// Appends the case's line and "\n" to `out`; any id not in the catalogue (the empty id too)
 /// gives the unknown-case line.
+/// **Example**: "tc-043-01" appends {"verdict": "allow"} and "\n"; "TC-NEG-064-01" appends
+/// {"auth_age_ms":7200000,"gate_status":"CLOSED",...} and "\n".
 void print_simulate_case(std::string& out, std::string_view id);
 
 }  // namespace qrv
