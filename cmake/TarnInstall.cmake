@@ -27,8 +27,7 @@ endforeach()
 
 install(TARGETS ${tarn_packaged_libraries}
   EXPORT TarnTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 
 # Public headers live in <library>/include/tarn/<library>/ and are included as "tarn/<library>/x.hpp".
 foreach(dir IN ITEMS json memory evolution lang)
@@ -40,9 +39,10 @@ endforeach()
 install(TARGETS qrv-verifier tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(FILES ${PROJECT_SOURCE_DIR}/man/qrv-verifier.1 ${PROJECT_SOURCE_DIR}/man/tarn.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+# The language reference links to the examples relatively, so both keep their places in the tree.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/language.md
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/policies
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tools)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/policies ${PROJECT_SOURCE_DIR}/examples/consumer
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT tools)
 
 install(EXPORT TarnTargets

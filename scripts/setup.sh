@@ -9,7 +9,7 @@ exec 1>&2
 cd "$(dirname "$0")/.."
 
 packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libicu-dev
-          libgtest-dev libgmock-dev)
+          libgtest-dev libgmock-dev groff-base man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

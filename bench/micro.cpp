@@ -1,0 +1,137 @@
+// Micro-benchmarks of the hot paths: number forms, the JSON writer, parsing, canonical text, the
+// interpreter, and one whole small decision (run_script on a three-statement policy).
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tarn/json/number_text.hpp"
+#include "tarn/json/writer.hpp"
+#include "tarn/lang/instruction.hpp"
+#include "tarn/lang/parser.hpp"
+#include "tarn/lang/run_state.hpp"
+#include "tarn/lang/runner.hpp"
+#include "tarn/memory/state_memory.hpp"
+
+namespace {
+
+constexpr std::string_view kDecision =
+    "// one decision: the amount at position 0 must lie in [0, 200]\n"
+    "alias(0, \"amount\")\n"
+    "assert_bounds(0, 200, \"amount\")\n"
+    "harmony(0.001)\n";
+
+// The flat workload's cycle of statements, repeated to `count` lines.
+std::string flat_script(std::size_t count) {
+  static constexpr std::array<std::string_view, 8> cycle{
+      "residual()", "report()", "harmony(0.001)", "data(0)", "alias(1, \"a\")",
+      "assert_bounds(0, 200, 0)", "budget_limit(5)", "link_identity(\"x\")"};
+  std::string script;
+  for (std::size_t i = 0; i < count; ++i) {
+    script += cycle[i % cycle.size()];
+    script += '\n';
+  }
+  return script;
+}
+
+void BM_JsonNumber(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    tarn::json::append_json_number(out, 1337.0000000000018);
+    tarn::json::append_json_number(out, -21.383029);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_JsonNumber);
+
+void BM_CanonicalNumber(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    tarn::json::append_canonical_number(out, 0.001);
+    tarn::json::append_canonical_number(out, 200.0);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_CanonicalNumber);
+
+void BM_SixDecimal(benchmark::State& state) {
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    tarn::json::append_six_decimal(out, -125.87469806587123);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_SixDecimal);
+
+void BM_PrettyWriter(benchmark::State& state) {
+  nlohmann::json document = nlohmann::json::object();
+  auto& commands = document["executed_commands"] = nlohmann::json::array();
+  for (int i = 0; i < 1000; ++i) commands.push_back("AssertBounds(0.0, 200.0, 0)");
+  document["final_residual"] = 0.0;
+  document["fuel_used"] = 1000;
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    tarn::json::append_pretty(out, document);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * out.size()));
+}
+BENCHMARK(BM_PrettyWriter);
+
+void BM_ParseFlat(benchmark::State& state) {
+  const std::string script = flat_script(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    auto program = tarn::lang::parse_program(script);
+    benchmark::DoNotOptimize(program.has_value());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * script.size()));
+}
+BENCHMARK(BM_ParseFlat)->Arg(1000)->Arg(100000);
+
+void BM_CanonicalText(benchmark::State& state) {
+  auto program = tarn::lang::parse_program(flat_script(1000));
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    for (const auto& instruction : *program) tarn::lang::append_canonical_text(out, instruction);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 1000));
+}
+BENCHMARK(BM_CanonicalText);
+
+void BM_ExecuteFlat(benchmark::State& state) {
+  auto parsed = tarn::lang::parse_program(flat_script(1000));
+  auto program = std::make_shared<const tarn::lang::Program>(std::move(*parsed));
+  for (auto _ : state) {
+    auto values = tarn::memory::encode(1337.0);
+    tarn::lang::RunState run_state;
+    tarn::lang::RunSettings settings;
+    const tarn::lang::RunInputs inputs{tarn::memory::kDefaultSigns, values, nullptr, 100000};
+    auto result = tarn::lang::execute(program, inputs, run_state, settings);
+    benchmark::DoNotOptimize(result.has_value());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 1000));
+}
+BENCHMARK(BM_ExecuteFlat);
+
+// One whole decision as the verifier makes it: parse, run and finish, memory as the driver
+// builds it.
+void BM_RunScriptDecision(benchmark::State& state) {
+  for (auto _ : state) {
+    auto values = tarn::memory::encode(1337.0);
+    auto result = tarn::lang::run_script(tarn::memory::kDefaultSigns, values, nullptr, kDecision, 100000);
+    benchmark::DoNotOptimize(result.has_value());
+  }
+}
+BENCHMARK(BM_RunScriptDecision);
+
+}  // namespace
