@@ -1,1 +1,322 @@
-// placeholder: not yet written
+// The canonical text of instructions: `Name(operand, operand, [body...])`, one line however deep.
+//
+// One generic walk serves every variant through its `variant_name` and `operands()`, and serves
+// both rendering and measuring through a sink, so the two can never disagree. Bodies are walked
+// with an explicit stack of tasks, not recursion: a task either resumes an instruction's operands
+// after a body or writes the next instruction of a body. Text is escaped the way fmt does it:
+// copy the longest run that needs no escape, then write one escape; only non-ASCII characters
+// are looked up in the Unicode tables.
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "tarn/json/number_text.hpp"
+#include "tarn/lang/instruction.hpp"
+#include "unicode.hpp"
+
+namespace tarn::lang {
+
+// Reads and fills the body length cache; a friend of Program.
+class ProgramAccess {
+ public:
+  static std::uint64_t cached_length(const Program& body) { return body.body_text_length_; }
+  static void cache_length(const Program& body, std::uint64_t length) {
+    body.body_text_length_ = length;
+  }
+  static constexpr std::uint64_t kUnknown = Program::kUnknownLength;
+};
+
+namespace {
+
+// --- Text operands -------------------------------------------------------------------------
+
+// An ASCII byte that stands for itself inside quotes: printable, and not `\` or `"`.
+constexpr bool is_plain_ascii(unsigned char byte) {
+  return byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"';
+}
+
+// The two-character escapes of a quoted text, or 0 when the byte has none. "\t" -> 't'.
+constexpr char short_escape(char32_t code_point) {
+  switch (code_point) {
+    case U'\\': return '\\';
+    case U'"': return '"';
+    case U'\t': return 't';
+    case U'\r': return 'r';
+    case U'\n': return 'n';
+    case U'\0': return '0';
+    default: return 0;
+  }
+}
+
+// One step of the escaping scan: `verbatim` bytes copy as they are; then, unless the text ended,
+// one character of `length` bytes that must be escaped (`code_point`).
+struct EscapeStep {
+  std::size_t verbatim = 0;
+  char32_t code_point = 0;
+  std::size_t length = 0;  // 0: the text ended, nothing to escape
+};
+
+EscapeStep find_escape(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (is_plain_ascii(byte)) {
+      ++i;
+      continue;
+    }
+    const unicode::Decoded decoded = unicode::decode_utf8(text.substr(i));
+    const bool ill_formed = decoded.code_point == 0xFFFD && decoded.length == 1 && byte >= 0x80;
+    if (byte < 0x80 || ill_formed || unicode::needs_escape(decoded.code_point)) {
+      return {i, decoded.code_point, decoded.length};
+    }
+    i += decoded.length;
+  }
+  return {i, 0, 0};
+}
+
+constexpr std::size_t hex_digit_count(char32_t code_point) {
+  std::size_t count = 1;
+  while (code_point >= 16) {
+    code_point >>= 4;
+    ++count;
+  }
+  return count;
+}
+
+void append_escape(std::string& out, char32_t code_point) {
+  if (const char letter = short_escape(code_point); letter != 0) {
+    out += '\\';
+    out += letter;
+    return;
+  }
+  constexpr std::string_view kHex = "0123456789abcdef";
+  out += "\\u{";
+  for (std::size_t shift = 4 * hex_digit_count(code_point); shift != 0; shift -= 4) {
+    out += kHex[(code_point >> (shift - 4)) & 0xFu];
+  }
+  out += '}';
+}
+
+std::uint64_t escape_length(char32_t code_point) {
+  if (short_escape(code_point) != 0) return 2;
+  return 4 + hex_digit_count(code_point);  // \u{...}
+}
+
+// The length of append_quoted_text's output.
+std::uint64_t quoted_text_length(std::string_view text) {
+  std::uint64_t length = 2;
+  while (true) {
+    const EscapeStep step = find_escape(text);
+    length += step.verbatim;
+    if (step.length == 0) return length;
+    length += escape_length(step.code_point);
+    text.remove_prefix(step.verbatim + step.length);
+  }
+}
+
+// --- Sinks: where the walk's text goes ------------------------------------------------------
+
+// Renders into a string.
+class Renderer {
+ public:
+  explicit Renderer(std::string& out) : out_(out) {}
+  void punctuation(std::string_view text) { out_ += text; }
+  void number(double value) { json::append_canonical_number(out_, value); }
+  void integer(std::uint64_t value) {
+    std::array<char, 20> digits;
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    out_.append(digits.data(), end);
+  }
+  void flag(bool value) { out_ += value ? "true" : "false"; }
+  void text(std::string_view value) { append_quoted_text(out_, value); }
+  // Bodies are always walked when rendering.
+  bool enter_body(const Program&) { return true; }
+  void leave_body(const Program&, std::uint64_t) {}
+  std::uint64_t position() const { return out_.size(); }
+
+ private:
+  std::string& out_;
+};
+
+// Adds up lengths, and caches the length of every body it walks so that the next measure of
+// that body (or of an instruction around it) costs nothing.
+class Measurer {
+ public:
+  void punctuation(std::string_view text) { length_ += text.size(); }
+  void number(double value) {
+    scratch_.clear();
+    json::append_canonical_number(scratch_, value);
+    length_ += scratch_.size();
+  }
+  void integer(std::uint64_t value) {
+    std::uint64_t digits = 1;
+    for (; value >= 10; value /= 10) ++digits;
+    length_ += digits;
+  }
+  void flag(bool value) { length_ += value ? 4 : 5; }
+  void text(std::string_view value) { length_ += quoted_text_length(value); }
+  bool enter_body(const Program& body) {
+    const std::uint64_t cached = ProgramAccess::cached_length(body);
+    if (cached == ProgramAccess::kUnknown) return true;
+    length_ += cached;
+    return false;
+  }
+  void leave_body(const Program& body, std::uint64_t start) {
+    ProgramAccess::cache_length(body, length_ - start);
+  }
+  std::uint64_t position() const { return length_; }
+
+ private:
+  std::uint64_t length_ = 0;
+  std::string scratch_;
+};
+
+// --- The walk -------------------------------------------------------------------------------
+
+// Calls `f` with operand `index` of the tuple (a runtime index into a heterogeneous tuple).
+template <class Tuple, class F>
+void with_operand(const Tuple& operands, std::size_t index, F&& f) {
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    ((index == I ? (f(std::get<I>(operands)), 0) : 0), ...);
+  }(std::make_index_sequence<std::tuple_size_v<Tuple>>{});
+}
+
+template <class T>
+constexpr std::size_t operand_count = std::tuple_size_v<decltype(std::declval<const T&>().operands())>;
+
+std::size_t operand_count_of(const Instruction& instruction) {
+  return std::visit([](const auto& variant) {
+    return operand_count<std::decay_t<decltype(variant)>>;
+  }, static_cast<const InstructionKind&>(instruction));
+}
+
+// One unit of pending work. With `body` null: write the operands of `instruction` from `next`
+// on. Otherwise: write instruction `next` of `body` (or close the body when none is left).
+struct Task {
+  const Instruction* instruction = nullptr;
+  const Program* body = nullptr;
+  std::size_t next = 0;
+  std::uint64_t start = 0;  // the sink's position at the body's "["
+};
+
+template <class Sink>
+class Walker {
+ public:
+  explicit Walker(Sink& sink) : sink_(sink) {}
+
+  void walk(const Instruction& root) {
+    begin_instruction(root);
+    while (!tasks_.empty()) {
+      Task& task = tasks_.back();
+      if (task.body == nullptr) {
+        resume_operands(task);
+      } else if (task.next == task.body->size()) {
+        sink_.punctuation("]");
+        sink_.leave_body(*task.body, task.start);
+        tasks_.pop_back();
+      } else {
+        if (task.next != 0) sink_.punctuation(", ");
+        const Instruction& child = (*task.body)[task.next++];
+        begin_instruction(child);  // may push: `task` is not used after this
+      }
+    }
+  }
+
+ private:
+  // `Report` alone, or `Name(` followed by a task for its operands.
+  void begin_instruction(const Instruction& instruction) {
+    std::visit([&](const auto& variant) { sink_.punctuation(variant.variant_name); },
+               static_cast<const InstructionKind&>(instruction));
+    if (operand_count_of(instruction) == 0) return;
+    sink_.punctuation("(");
+    tasks_.push_back(Task{&instruction, nullptr, 0, 0});
+  }
+
+  // Writes operands until the instruction ends (then ")") or a body must be walked first.
+  void resume_operands(Task& task) {
+    const Instruction& instruction = *task.instruction;
+    const std::size_t count = operand_count_of(instruction);
+    const Program* body = nullptr;
+    while (body == nullptr && task.next < count) {
+      if (task.next != 0) sink_.punctuation(", ");
+      std::visit([&](const auto& variant) {
+        with_operand(variant.operands(), task.next, [&](const auto& operand) {
+          body = write_operand(operand);
+        });
+      }, static_cast<const InstructionKind&>(instruction));
+      ++task.next;
+    }
+    if (body != nullptr) {
+      const std::uint64_t start = sink_.position();
+      if (sink_.enter_body(*body)) {
+        sink_.punctuation("[");
+        tasks_.push_back(Task{nullptr, body, 0, start});  // `task` dangles from here on
+      }
+      return;
+    }
+    sink_.punctuation(")");
+    tasks_.pop_back();
+  }
+
+  // Writes a scalar operand and returns null, or returns the body to be walked.
+  template <class Operand>
+  const Program* write_operand(const Operand& operand) {
+    if constexpr (std::is_same_v<Operand, Program>) {
+      return &operand;
+    } else {
+      if constexpr (std::is_same_v<Operand, double>) {
+        sink_.number(operand);
+      } else if constexpr (std::is_same_v<Operand, bool>) {
+        sink_.flag(operand);
+      } else if constexpr (std::is_same_v<Operand, std::string>) {
+        sink_.text(operand);
+      } else {
+        static_assert(std::is_same_v<Operand, std::uint64_t> || std::is_same_v<Operand, std::uint8_t>);
+        sink_.integer(operand);
+      }
+      return nullptr;
+    }
+  }
+
+  Sink& sink_;
+  std::vector<Task> tasks_;
+};
+
+}  // namespace
+
+void append_quoted_text(std::string& out, std::string_view text) {
+  out += '"';
+  while (true) {
+    const EscapeStep step = find_escape(text);
+    out.append(text.substr(0, step.verbatim));
+    if (step.length == 0) break;
+    append_escape(out, step.code_point);
+    text.remove_prefix(step.verbatim + step.length);
+  }
+  out += '"';
+}
+
+void append_canonical_text(std::string& out, const Instruction& instruction) {
+  Renderer renderer(out);
+  Walker<Renderer>(renderer).walk(instruction);
+}
+
+std::string canonical_text(const Instruction& instruction) {
+  std::string out;
+  append_canonical_text(out, instruction);
+  return out;
+}
+
+std::uint64_t canonical_text_length(const Instruction& instruction) {
+  Measurer measurer;
+  Walker<Measurer>(measurer).walk(instruction);
+  return measurer.position();
+}
+
+}  // namespace tarn::lang

@@ -1,1 +1,69 @@
-// placeholder: not yet written
+// Program's ownership of its tree, and the saturating number conversions.
+//
+// A Program may nest a million deep. Letting the vector destroy its instructions would recurse
+// once per level (~Program -> ~Branch -> ~Program ...) and exhaust the call stack, so the
+// destructor first moves every nested body onto a work list and destroys them one at a time,
+// each one already stripped of its own bodies.
+#include "tarn/lang/instruction.hpp"
+
+#include <limits>
+#include <utility>
+
+namespace tarn::lang {
+namespace {
+
+Program* body_of(Instruction& instruction) {
+  if (auto* branch = std::get_if<Branch>(&instruction)) return &branch->body;
+  if (auto* conditional = std::get_if<IfGreaterThan>(&instruction)) return &conditional->body;
+  return nullptr;
+}
+
+}  // namespace
+
+Program::~Program() {
+  // Bodies detached here are destroyed below with no bodies of their own left, so their
+  // destructors find nothing to detach and the recursion stops at depth one.
+  std::vector<Program> pending;
+  const auto detach_bodies = [&pending](std::vector<Instruction>& instructions) {
+    for (Instruction& instruction : instructions) {
+      Program* body = body_of(instruction);
+      if (body != nullptr && !body->instructions_.empty()) {
+        pending.emplace_back();
+        pending.back().instructions_.swap(body->instructions_);
+      }
+    }
+  };
+  detach_bodies(instructions_);
+  while (!pending.empty()) {
+    Program next = std::move(pending.back());
+    pending.pop_back();
+    detach_bodies(next.instructions_);
+  }
+}
+
+Program& Program::operator=(Program&& other) noexcept {
+  if (this != &other) {
+    // The old tree goes through the iterative destructor. It is moved out first so that `other`
+    // may even be a part of it (p = std::move(body of p's first instruction)).
+    Program old;
+    old.instructions_.swap(instructions_);
+    instructions_.swap(other.instructions_);
+    body_text_length_ = std::exchange(other.body_text_length_, kUnknownLength);
+  }
+  return *this;
+}
+
+std::uint64_t saturate_u64(double x) {
+  if (!(x > 0.0)) return 0;  // NaN, negatives and both zeros
+  // 2^64 is the first double that does not fit; every smaller one truncates exactly.
+  if (x >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(x);
+}
+
+std::uint8_t saturate_u8(double x) {
+  if (!(x >= 0.0)) return 0;  // NaN and negatives
+  if (x > 255.0) return 255;
+  return static_cast<std::uint8_t>(x);
+}
+
+}  // namespace tarn::lang

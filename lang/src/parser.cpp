@@ -1,1 +1,494 @@
-// placeholder: not yet written
+// The policy-script parser.
+//
+// Shape: a std::string_view cursor moves left to right through the text once. There is one
+// primitive per lexical element (skip_ws, expect_tag, read_identifier, read_string, read_number,
+// read_boolean, skip_comment); each takes the rest of the text and returns the value and the new
+// rest, or a failure that views the rest at the failing step. Statement forms are chained
+// through a Cursor that keeps the first failure, so each form reads like its grammar production.
+// Keywords map to forms in one table. Bodies never recurse: a statement that opens a body is
+// pushed onto a stack of open blocks, the body's statements are appended to the innermost one,
+// and "}" pops it into its parent. Failures stay views into the text until they leave the
+// parser, where they become an owned ParseError (an imported file's text dies before its error).
+#include "tarn/lang/parser.hpp"
+
+#include <array>
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "tarn/json/number_text.hpp"
+#include "unicode.hpp"
+
+namespace tarn::lang {
+namespace {
+
+// A failure while the text is still borrowed: `at` views the rest of the text at the failing
+// step, or the name itself for an unrecognised name.
+struct Fail {
+  Severity severity = Severity::Error;
+  std::string_view at;
+  ParseErrorCode code = ParseErrorCode::Tag;
+};
+
+template <class T>
+using Step = Result<Parsed<T>, Fail>;
+
+Fail error_at(std::string_view at, ParseErrorCode code) { return {Severity::Error, at, code}; }
+
+ParseError owned(const Fail& failure) {
+  return {failure.severity, std::string(failure.at), failure.code};
+}
+
+// --- Lexical elements -----------------------------------------------------------------------
+
+constexpr bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_ascii_identifier(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// ws -> (" " | "\t" | "\n" | "\r")*
+std::string_view skip_ws(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_ws(text[i])) ++i;
+  return text.substr(i);
+}
+
+// tag -> the literal text, byte for byte
+Step<std::string_view> expect_tag(std::string_view text, std::string_view literal) {
+  if (!text.starts_with(literal)) return fail(error_at(text, ParseErrorCode::Tag));
+  return Parsed<std::string_view>{literal, text.substr(literal.size())};
+}
+
+// identifier -> (Alphabetic | Nd | Nl | No | "_")+
+Step<std::string_view> read_identifier(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      if (!is_ascii_identifier(text[i])) break;
+      ++i;
+      continue;
+    }
+    const unicode::Decoded decoded = unicode::decode_utf8(text.substr(i));
+    if (!unicode::is_identifier_char(decoded.code_point)) break;
+    i += decoded.length;
+  }
+  if (i == 0) return fail(error_at(text, ParseErrorCode::TakeWhile1));
+  return Parsed<std::string_view>{text.substr(0, i), text.substr(i)};
+}
+
+// string -> "\"" (any character but "\"")* "\""      (no escapes; line breaks allowed)
+Step<std::string_view> read_string(std::string_view text) {
+  if (!text.starts_with('"')) return fail(error_at(text, ParseErrorCode::Tag));
+  const std::string_view inside = text.substr(1);
+  const std::size_t close = inside.find('"');
+  if (close == std::string_view::npos) return fail(error_at(inside, ParseErrorCode::TakeUntil));
+  return Parsed<std::string_view>{inside.substr(0, close), inside.substr(close + 1)};
+}
+
+// boolean -> "true" | "false"      (a prefix match: "trueish" leaves "ish")
+Step<bool> read_boolean(std::string_view text) {
+  if (text.starts_with("true")) return Parsed<bool>{true, text.substr(4)};
+  if (text.starts_with("false")) return Parsed<bool>{false, text.substr(5)};
+  return fail(error_at(text, ParseErrorCode::Tag));
+}
+
+std::size_t count_digits(std::string_view text, std::size_t from) {
+  std::size_t i = from;
+  while (i < text.size() && is_digit(text[i])) ++i;
+  return i - from;
+}
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view lower_word) {
+  if (text.size() < lower_word.size()) return false;
+  for (std::size_t i = 0; i < lower_word.size(); ++i) {
+    const char c = text[i];
+    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower != lower_word[i]) return false;
+  }
+  return true;
+}
+
+// special -> "infinity" | "inf" | "nan"      (any letter case, no sign; the longest word wins)
+Step<double> read_special_word(std::string_view text) {
+  struct Word {
+    std::string_view lower;
+    double value;
+  };
+  static constexpr std::array<Word, 3> kWords{{
+      {"infinity", std::numeric_limits<double>::infinity()},
+      {"inf", std::numeric_limits<double>::infinity()},
+      {"nan", std::numeric_limits<double>::quiet_NaN()},
+  }};
+  for (const Word& word : kWords) {
+    if (starts_with_ignoring_case(text, word.lower)) {
+      return Parsed<double>{word.value, text.substr(word.lower.size())};
+    }
+  }
+  return fail(error_at(text, ParseErrorCode::Float));
+}
+
+// number   -> sign? mantissa exponent? | special
+// mantissa -> digit+ ("." digit*)? | "." digit+
+// exponent -> ("e" | "E") sign? digit+      (an "e" without digits is a Failure, not a retry)
+Step<double> read_number(std::string_view text) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  const std::size_t integral = count_digits(text, i);
+  i += integral;
+  if (i < text.size() && text[i] == '.') {
+    const std::size_t fraction = count_digits(text, i + 1);
+    if (integral == 0 && fraction == 0) return read_special_word(text);
+    i += 1 + fraction;
+  } else if (integral == 0) {
+    return read_special_word(text);
+  }
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t digits_at = i + 1;
+    if (digits_at < text.size() && (text[digits_at] == '+' || text[digits_at] == '-')) ++digits_at;
+    const std::size_t exponent = count_digits(text, digits_at);
+    if (exponent == 0) return fail(Fail{Severity::Failure, text, ParseErrorCode::Float});
+    i = digits_at + exponent;
+  }
+  return Parsed<double>{json::convert_decimal(text.substr(0, i)), text.substr(i)};
+}
+
+// comment -> "//" (any character but "\n")* "\n"
+Step<std::string_view> skip_comment(std::string_view text) {
+  const std::size_t end = text.find('\n');
+  if (end == std::string_view::npos) return fail(error_at(text, ParseErrorCode::TakeUntil));
+  return Parsed<std::string_view>{text.substr(0, end + 1), text.substr(end + 1)};
+}
+
+// --- Statement forms ------------------------------------------------------------------------
+
+// A statement read up to its end, or up to the "{" of its body (opens_body), whose statements
+// the caller reads next.
+struct Statement {
+  Instruction instruction;
+  bool opens_body = false;
+};
+
+// The rest of the text and the first failure. Every step after a failure does nothing, so a
+// form is written as its production with no error plumbing between the steps.
+class Cursor {
+ public:
+  explicit Cursor(std::string_view rest) : rest_(rest) {}
+
+  bool ok() const { return !failure_.has_value(); }
+  std::string_view rest() const { return rest_; }
+  const Fail& failure() const { return *failure_; }
+
+  Cursor& ws() {
+    if (ok()) rest_ = skip_ws(rest_);
+    return *this;
+  }
+  Cursor& tag(std::string_view literal) {
+    if (ok()) take(expect_tag(rest_, literal));
+    return *this;
+  }
+  Cursor& number(double& out) {
+    if (ok()) out = take(read_number(rest_)).value_or(0.0);
+    return *this;
+  }
+  Cursor& string(std::string& out) {
+    if (ok()) out = take(read_string(rest_)).value_or(std::string_view{});
+    return *this;
+  }
+  Cursor& boolean(bool& out) {
+    if (ok()) out = take(read_boolean(rest_)).value_or(false);
+    return *this;
+  }
+  // [number]: a number that cannot begin here is absent; a Failure still fails.
+  Cursor& optional_number(double& out) {
+    if (!ok()) return *this;
+    Step<double> step = read_number(rest_);
+    if (step) {
+      out = step->value;
+      rest_ = step->rest;
+    } else if (step.error().severity == Severity::Failure) {
+      failure_ = step.error();
+    }
+    return *this;
+  }
+  // Reads a string if one can be read here; otherwise leaves the cursor where it was.
+  bool try_string(std::string& out) {
+    if (!ok()) return false;
+    Step<std::string_view> step = read_string(rest_);
+    if (!step) return false;
+    out = step->value;
+    rest_ = step->rest;
+    return true;
+  }
+
+  Step<Statement> finish(Instruction instruction, bool opens_body = false) const {
+    if (!ok()) return fail(*failure_);
+    return Parsed<Statement>{Statement{std::move(instruction), opens_body}, rest_};
+  }
+
+ private:
+  template <class T>
+  std::optional<T> take(Step<T> step) {
+    if (!step) {
+      failure_ = step.error();
+      return std::nullopt;
+    }
+    rest_ = step->rest;
+    return std::move(step->value);
+  }
+
+  std::string_view rest_;
+  std::optional<Fail> failure_;
+};
+
+template <class T>
+using FirstOperand =
+    std::remove_cvref_t<std::tuple_element_t<0, decltype(std::declval<const T&>().operands())>>;
+
+// Builds a one-operand instruction from a script number, saturating integer operands.
+template <class T>
+Instruction from_number(double x) {
+  if constexpr (std::is_same_v<FirstOperand<T>, double>) {
+    return T{x};
+  } else if constexpr (std::is_same_v<FirstOperand<T>, std::uint64_t>) {
+    return T{saturate_u64(x)};
+  } else {
+    static_assert(std::is_same_v<FirstOperand<T>, std::uint8_t>);
+    return T{saturate_u8(x)};
+  }
+}
+
+// harmony, require_equilibrium, evolve, data, corrupt, log_level, budget_limit, time_window,
+// volatility_limit, max_exposure -> "(" number ")"
+template <class T>
+Step<Statement> number_form(std::string_view rest) {
+  double value = 0.0;
+  return Cursor(rest).tag("(").number(value).tag(")").finish(from_number<T>(value));
+}
+
+// residual, report, report_compact, report_verbose, report_json -> "(" [number] ")"
+// Only Residual keeps the number (0.0 when absent); the report forms drop it.
+template <class T>
+Step<Statement> optional_number_form(std::string_view rest) {
+  double value = 0.0;
+  Cursor cursor(rest);
+  cursor.tag("(").optional_number(value).tag(")");
+  if constexpr (std::tuple_size_v<decltype(T{}.operands())> == 0) {
+    return cursor.finish(T{});
+  } else {
+    return cursor.finish(T{value});
+  }
+}
+
+// report_to, link_identity, escalate, import -> "(" string ")"
+template <class T>
+Step<Statement> string_form(std::string_view rest) {
+  std::string text;
+  Cursor cursor(rest);
+  cursor.tag("(").string(text).tag(")");
+  return cursor.finish(T{std::move(text)});
+}
+
+// track_lineage, generate_zk_proof -> "(" boolean ")"
+template <class T>
+Step<Statement> boolean_form(std::string_view rest) {
+  bool enabled = false;
+  return Cursor(rest).tag("(").boolean(enabled).tag(")").finish(T{enabled});
+}
+
+// if_broken -> ws "{" body "}"
+Step<Statement> if_broken_form(std::string_view rest) {
+  return Cursor(rest).ws().tag("{").finish(Branch{}, true);
+}
+
+// assert_bounds -> "(" number "," ws number "," ws (string | number) ")"
+// The third argument is a string if one can be read there, else it must be a number.
+Step<Statement> assert_bounds_form(std::string_view rest) {
+  double min = 0.0;
+  double max = 0.0;
+  Cursor cursor(rest);
+  cursor.tag("(").number(min).tag(",").ws().number(max).tag(",").ws();
+  if (std::string name; cursor.try_string(name)) {
+    return cursor.tag(")").finish(AssertBoundsNamed{min, max, std::move(name)});
+  }
+  double index = 0.0;
+  return cursor.number(index).tag(")").finish(AssertBounds{min, max, saturate_u64(index)});
+}
+
+// bind -> "(" string "," ws number ")"
+Step<Statement> bind_form(std::string_view rest) {
+  std::string key;
+  double index = 0.0;
+  Cursor cursor(rest);
+  cursor.tag("(").string(key).tag(",").ws().number(index).tag(")");
+  return cursor.finish(Bind{std::move(key), saturate_u64(index)});
+}
+
+// alias -> "(" number "," ws string ")"
+Step<Statement> alias_form(std::string_view rest) {
+  double index = 0.0;
+  std::string name;
+  Cursor cursor(rest);
+  cursor.tag("(").number(index).tag(",").ws().string(name).tag(")");
+  return cursor.finish(Alias{saturate_u64(index), std::move(name)});
+}
+
+// bind_all -> "()"
+Step<Statement> bind_all_form(std::string_view rest) {
+  return Cursor(rest).tag("()").finish(BindAll{});
+}
+
+// if_greater_than -> "(" string "," ws number ")" ws "{" body "}"
+Step<Statement> if_greater_than_form(std::string_view rest) {
+  std::string name;
+  double threshold = 0.0;
+  Cursor cursor(rest);
+  cursor.tag("(").string(name).tag(",").ws().number(threshold).tag(")").ws().tag("{");
+  return cursor.finish(IfGreaterThan{std::move(name), threshold, Program{}}, true);
+}
+
+// unknown -> "(" number ")", and then it fails anyway: the name is not a keyword. Which error a
+// script gets therefore depends on what follows the name.
+Step<Statement> unknown_form(std::string_view name, std::string_view rest) {
+  double ignored = 0.0;
+  Cursor cursor(rest);
+  cursor.tag("(").number(ignored).tag(")");
+  if (!cursor.ok()) return fail(cursor.failure());
+  return fail(error_at(name, ParseErrorCode::Tag));
+}
+
+using Form = Step<Statement> (*)(std::string_view rest_after_keyword);
+
+struct KeywordForm {
+  std::string_view keyword;
+  Form form;
+};
+
+// Every keyword, in the order of the instruction table ("assert_bounds" builds two variants).
+constexpr std::array<KeywordForm, 27> kKeywordForms{{
+    {"harmony", number_form<Harmony>},
+    {"require_equilibrium", number_form<RequireEquilibrium>},
+    {"evolve", number_form<Evolve>},
+    {"data", number_form<Data>},
+    {"corrupt", number_form<Corrupt>},
+    {"residual", optional_number_form<Residual>},
+    {"report", optional_number_form<Report>},
+    {"report_compact", optional_number_form<ReportCompact>},
+    {"report_verbose", optional_number_form<ReportVerbose>},
+    {"report_to", string_form<ReportTo>},
+    {"report_json", optional_number_form<ReportJson>},
+    {"log_level", number_form<LogLevel>},
+    {"if_broken", if_broken_form},
+    {"budget_limit", number_form<BudgetLimit>},
+    {"time_window", number_form<TimeWindow>},
+    {"volatility_limit", number_form<VolatilityLimit>},
+    {"max_exposure", number_form<MaxExposure>},
+    {"assert_bounds", assert_bounds_form},
+    {"link_identity", string_form<LinkIdentity>},
+    {"track_lineage", boolean_form<TrackLineage>},
+    {"bind", bind_form},
+    {"alias", alias_form},
+    {"bind_all", bind_all_form},
+    {"if_greater_than", if_greater_than_form},
+    {"escalate", string_form<Escalate>},
+    {"import", string_form<Import>},
+    {"generate_zk_proof", boolean_form<GenerateZkProof>},
+}};
+static_assert(kKeywordForms.size() + 1 == std::variant_size_v<InstructionKind>,
+              "one keyword per variant, except that assert_bounds builds two");
+
+// --- Statements and bodies ------------------------------------------------------------------
+
+// statement -> ws identifier form
+Step<Statement> read_statement_head(std::string_view text) {
+  Step<std::string_view> name = read_identifier(skip_ws(text));
+  if (!name) return fail(name.error());
+  for (const KeywordForm& row : kKeywordForms) {
+    if (row.keyword == name->value) return row.form(name->rest);
+  }
+  return unknown_form(name->value, name->rest);
+}
+
+Program& body_of(Instruction& instruction) {
+  if (auto* branch = std::get_if<Branch>(&instruction)) return branch->body;
+  return std::get<IfGreaterThan>(instruction).body;
+}
+
+// statement, where a form that opens a body continues with
+// body -> (ws statement)* ws, closed by "}" ("}" missing at the end of the text: Tag, input "")
+Step<Instruction> read_statement(std::string_view text) {
+  std::vector<Instruction> open;  // statements whose body is being read, innermost last
+  std::string_view rest = text;
+  while (true) {
+    Step<Statement> head = read_statement_head(rest);
+    if (!head) return fail(head.error());
+    rest = head->rest;
+    if (head->value.opens_body) {
+      open.push_back(std::move(head->value.instruction));
+    } else if (open.empty()) {
+      return Parsed<Instruction>{std::move(head->value.instruction), rest};
+    } else {
+      body_of(open.back()).push_back(std::move(head->value.instruction));
+    }
+    // Close every body that ends here; stop at the next statement.
+    while (true) {
+      rest = skip_ws(rest);
+      if (!rest.empty() && rest.front() != '}') break;
+      Step<std::string_view> close = expect_tag(rest, "}");
+      if (!close) return fail(close.error());
+      rest = close->rest;
+      Instruction closed = std::move(open.back());
+      open.pop_back();
+      if (open.empty()) return Parsed<Instruction>{std::move(closed), rest};
+      body_of(open.back()).push_back(std::move(closed));
+    }
+  }
+}
+
+constexpr std::array<std::string_view, 4> kCodeNames{"Tag", "TakeUntil", "TakeWhile1", "Float"};
+
+}  // namespace
+
+std::string parse_error_text(const ParseError& error) {
+  std::string out = error.severity == Severity::Error ? "Error" : "Failure";
+  out += "(Error { input: ";
+  append_quoted_text(out, error.input);
+  out += ", code: ";
+  out += kCodeNames[static_cast<std::size_t>(error.code)];
+  out += " })";
+  return out;
+}
+
+// program -> (ws (comment | statement))* ws
+Result<Program, ParseError> parse_program(std::string_view text) {
+  Program program;
+  std::string_view rest = text;
+  while (true) {
+    rest = skip_ws(rest);
+    if (rest.empty()) return Result<Program, ParseError>(std::move(program));
+    if (rest.starts_with("//")) {
+      Step<std::string_view> comment = skip_comment(rest);
+      if (!comment) return fail(owned(comment.error()));
+      rest = comment->rest;
+      continue;
+    }
+    Step<Instruction> statement = read_statement(rest);
+    if (!statement) return fail(owned(statement.error()));
+    program.push_back(std::move(statement->value));
+    rest = statement->rest;
+  }
+}
+
+Result<Parsed<Instruction>, ParseError> parse_statement(std::string_view text) {
+  Step<Instruction> statement = read_statement(text);
+  if (!statement) return fail(owned(statement.error()));
+  return std::move(*statement);
+}
+
+}  // namespace tarn::lang

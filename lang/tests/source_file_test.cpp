@@ -1,1 +1,97 @@
-// placeholder: not yet written
+// Reading script files whole: the platform's failure texts, the UTF-8 check.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tarn/lang/source_file.hpp"
+#include "tarn/testing/process.hpp"
+
+namespace tarn::lang {
+namespace {
+
+// A scratch directory of this test process, removed at the end.
+class SourceFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("tarn-source-file-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory_);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+  std::string path(const std::string& name) const { return (directory_ / name).string(); }
+
+  std::filesystem::path directory_;
+};
+
+TEST_F(SourceFile, ReadsWholeFiles) {
+  const std::string cases[] = {
+      "",
+      "report()\n",
+      "escalate(\"\u00e9\U0001F600\")\r\n",
+      std::string(200'000, 'x') + "\u00e9",  // larger than one read
+  };
+  for (const std::string& text : cases) {
+    SCOPED_TRACE(text.size());
+    testing::write_file(path("script.tarn"), text);
+    const auto read = read_text_file(path("script.tarn"));
+    ASSERT_TRUE(read.has_value()) << read.error().reason;
+    EXPECT_EQ(*read, text);
+  }
+}
+
+TEST_F(SourceFile, Failures) {
+  testing::write_file(path("latin1.tarn"), "escalate(\"caf\xe9\")\n");
+  struct Case {
+    std::string path;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {path("missing.tarn"), "No such file or directory"},
+      {path("missing/dir/x.tarn"), "No such file or directory"},
+      {directory_.string(), "Is a directory"},
+      {path("latin1.tarn"), "stream did not contain valid UTF-8"},
+      {"", "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const auto read = read_text_file(c.path);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().reason, c.reason);
+  }
+}
+
+TEST(Utf8, Validation) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"plain ASCII, longer than eight bytes", true},
+      {"\u00e9\u20ac\U0001F600\U0010FFFF", true},
+      {"12345678\u00e9", true},               // after a full ASCII block
+      {"\x80", false},                        // lone continuation
+      {"abcdefgh\xC3", false},                // truncated at the end
+      {"\xC3(", false},                       // bad continuation
+      {"\xC0\xAF", false},                    // overlong "/"
+      {"\xC1\xBF", false},                    // overlong
+      {"\xE0\x9F\xBF", false},                // overlong three-byte
+      {"\xF0\x8F\xBF\xBF", false},            // overlong four-byte
+      {"\xED\xA0\x80", false},                // surrogate U+D800
+      {"\xED\x9F\xBF", true},                 // U+D7FF
+      {"\xEE\x80\x80", true},                 // U+E000
+      {"\xF4\x90\x80\x80", false},            // U+110000
+      {"\xF5\x80\x80\x80", false},
+      {"\xFF", false},
+      {std::string("a\0b", 3), true},         // NUL is a character
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.bytes));
+    EXPECT_EQ(is_valid_utf8(c.bytes), c.valid);
+  }
+}
+
+}  // namespace
+}  // namespace tarn::lang

@@ -1,1 +1,154 @@
-// placeholder: not yet written
+// `tarn check` and the tool's command line, end to end: the built binary is run as a child.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tarn/testing/process.hpp"
+
+namespace {
+
+using tarn::testing::ProcessOptions;
+using tarn::testing::ProcessResult;
+using tarn::testing::run_process;
+using tarn::testing::tool_path;
+
+ProcessResult tarn_tool(const std::vector<std::string>& arguments, const ProcessOptions& options = {}) {
+  return run_process(tool_path("tarn"), arguments, options);
+}
+
+class Check : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("tarn-check-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory_);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  std::string script(const std::string& name, const std::string& text) const {
+    const std::string path = (directory_ / name).string();
+    tarn::testing::write_file(path, text);
+    return path;
+  }
+
+  std::filesystem::path directory_;
+};
+
+TEST_F(Check, PrintsOneCanonicalTextPerTopLevelInstruction) {
+  const std::string path = script("ok.tarn",
+                                  "// policy\r\n"
+                                  "track_lineage(true)\r\n"
+                                  "alias(0, \"a\")bind(\"k\",\n 3)\n"
+                                  "if_greater_than(\"a\", 1e-5) {\n  escalate(\"too\thigh\")\n}\n"
+                                  "log_level(300) // capped\n");
+  const ProcessResult result = tarn_tool({"check", path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "TrackLineage(true)\n"
+            "Alias(0, \"a\")\n"
+            "Bind(\"k\", 3)\n"
+            "IfGreaterThan(\"a\", 1e-5, [Escalate(\"too\\thigh\")])\n"
+            "LogLevel(255)\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(Check, EmptyScriptPrintsNothing) {
+  const ProcessResult result = tarn_tool({"check", script("empty.tarn", "// nothing\n")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(Check, Failures) {
+  struct Case {
+    std::string name;
+    std::string text;  // written unless empty
+    std::string err;   // "{}" stands for the path
+  };
+  const Case cases[] = {
+      {"unknown.tarn", "report()\nfoo(1)\n", "Parse error: Error(Error { input: \"foo\", code: Tag })\n"},
+      {"exponent.tarn", "data(1e)", "Parse error: Failure(Error { input: \"1e)\", code: Float })\n"},
+      {"open.tarn", "if_broken {\n", "Parse error: Error(Error { input: \"\", code: Tag })\n"},
+      {"latin1.tarn", "escalate(\"caf\xe9\")\n",
+       "tarn: cannot read '{}': stream did not contain valid UTF-8\n"},
+      {"missing.tarn", "", "tarn: cannot read '{}': No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path =
+        c.text.empty() ? (directory_ / c.name).string() : script(c.name, c.text);
+    std::string expected = c.err;
+    if (const auto at = expected.find("{}"); at != std::string::npos) expected.replace(at, 2, path);
+    const ProcessResult result = tarn_tool({"check", path});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, expected);
+  }
+  const ProcessResult directory = tarn_tool({"check", directory_.string()});
+  EXPECT_EQ(directory.status, 1);
+  EXPECT_EQ(directory.err, "tarn: cannot read '" + directory_.string() + "': Is a directory\n");
+}
+
+TEST(CheckStdin, DashReadsStandardInput) {
+  ProcessOptions options;
+  options.stdin_text = "report()\nevolve(2.9)\n";
+  const ProcessResult result = tarn_tool({"check", "-"}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "Report\nEvolve(2)\n");
+
+  options.stdin_text = "report ()";
+  const ProcessResult failed = tarn_tool({"check", "-"}, options);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, "Parse error: Error(Error { input: \" ()\", code: Tag })\n");
+}
+
+TEST(CommandLine, HelpAndVersion) {
+  const ProcessResult version = tarn_tool({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tarn ", 0), 0u) << version.out;
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--help"}, {"check", "--help"}, {"run", "--help"}}) {
+    SCOPED_TRACE(arguments.back() + " " + arguments.front());
+    const ProcessResult help = tarn_tool(arguments);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage"), std::string::npos) << help.out;
+    EXPECT_EQ(help.err, "");
+  }
+}
+
+TEST(CommandLine, UsageErrorsExitWithTwo) {
+  const std::vector<std::string> cases[] = {
+      {},
+      {"frobnicate"},
+      {"check"},
+      {"check", "a.tarn", "b.tarn"},
+      {"check", "--bogus", "a.tarn"},
+      {"run"},
+      {"run", "a.tarn", "--fuel=1", "--fuel=2"},
+      {"run", "a.tarn", "--payload=1", "--payload", "2"},
+      {"--nope"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    std::string joined;
+    for (const std::string& argument : arguments) joined += argument + " ";
+    SCOPED_TRACE(joined);
+    const ProcessResult result = tarn_tool(arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err, "");
+  }
+}
+
+TEST_F(Check, ClosedStandardOutputIsAFailure) {
+  ProcessOptions options;
+  options.close_stdout = true;
+  const ProcessResult result = tarn_tool({"check", script("ok.tarn", "report()\n")}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("failed printing to stdout"), std::string::npos) << result.err;
+}
+
+}  // namespace

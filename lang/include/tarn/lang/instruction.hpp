@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -25,7 +26,7 @@ struct Instruction;
 class Program {
  public:
   Program() = default;
-  Program(Program&&) noexcept = default;
+  Program(Program&& other) noexcept;
   Program& operator=(Program&& other) noexcept;
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -39,10 +40,10 @@ class Program {
   const Instruction* end() const noexcept;
 
  private:
-  friend class ProgramAccess;  // the iterative destructor takes bodies apart
+  friend class ProgramAccess;  // the canonical-text walker reads and fills the length cache
   std::vector<Instruction> instructions_;
   // Length in bytes of this body's canonical text ("[...]"), computed once on demand; see
-  // canonical_text_length. Bodies are immutable after parsing, so the cache never goes stale.
+  // canonical_text_length. Bodies are immutable after parsing; push_back and moves reset it.
   mutable std::uint64_t body_text_length_ = kUnknownLength;
   static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
   friend std::uint64_t canonical_text_length(const Instruction& instruction);
@@ -142,8 +143,14 @@ std::uint64_t saturate_u64(double x);
 std::uint8_t saturate_u8(double x);
 
 // Program's members that need a complete Instruction.
+inline Program::Program(Program&& other) noexcept
+    : instructions_(std::move(other.instructions_)),
+      body_text_length_(std::exchange(other.body_text_length_, kUnknownLength)) {
+  other.instructions_.clear();
+}
 inline void Program::push_back(Instruction instruction) {
   instructions_.push_back(std::move(instruction));
+  body_text_length_ = kUnknownLength;
 }
 inline std::size_t Program::size() const noexcept { return instructions_.size(); }
 inline bool Program::empty() const noexcept { return instructions_.empty(); }
