@@ -1,1 +1,345 @@
-// placeholder: not yet written
+// What each of the 28 instructions does to the memory, the run state and the settings.
+//
+// The loop has already checked and charged one unit of fuel and recorded the instruction. Every
+// position that script text names is checked against the vectors before it is used: a script can
+// name any position, and a bad one ends the run with a run error instead of touching memory
+// outside the vectors. Floats in messages use the display form (1 not 1.0, no exponent).
+#include "handlers.hpp"
+
+#include <concepts>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tarn/evolution/evolution.hpp"
+#include "tarn/json/number_text.hpp"
+#include "tarn/lang/parser.hpp"
+#include "tarn/lang/source_file.hpp"
+#include "tarn/memory/state_memory.hpp"
+
+namespace tarn::lang::detail {
+namespace {
+
+constexpr std::string_view kZkProof = "zk:disabled_rebuild_with_--features_zk";
+constexpr std::uint64_t kEvolveExtraFuel = 10;
+
+/// Builds a message from pieces: text, positions (decimal) and floats (display form).
+class Message {
+ public:
+  Message& operator<<(std::string_view text) {
+    text_ += text;
+    return *this;
+  }
+  template <std::unsigned_integral Count>
+  Message& operator<<(Count position_or_count) {
+    text_ += std::to_string(position_or_count);
+    return *this;
+  }
+  Message& operator<<(double value) {
+    json::append_display_number(text_, value);
+    return *this;
+  }
+  operator Step() const { return RunError{text_}; }  // NOLINT(google-explicit-constructor)
+
+ private:
+  std::string text_;
+};
+
+/// A JSON number as a double: integers to the nearest double (ties to even), floats unchanged.
+/// Anything that is not a number gives nothing.
+std::optional<double> number_of(const nlohmann::json& value) {
+  switch (value.type()) {
+    case nlohmann::json::value_t::number_unsigned:
+      return static_cast<double>(value.get<std::uint64_t>());
+    case nlohmann::json::value_t::number_integer:
+      return static_cast<double>(value.get<std::int64_t>());
+    case nlohmann::json::value_t::number_float:
+      return value.get<double>();
+    default:
+      return std::nullopt;
+  }
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  return a > std::numeric_limits<std::uint64_t>::max() - b
+             ? std::numeric_limits<std::uint64_t>::max()
+             : a + b;
+}
+
+}  // namespace
+
+// --- Equilibrium and memory -----------------------------------------------------------------
+
+Step Handlers::operator()(const Harmony& instruction) {
+  settings_.tolerance = instruction.tolerance;
+  state_.pass = memory::in_equilibrium(inputs_.signs, inputs_.values, instruction.tolerance);
+  return Proceed{};
+}
+
+// Deliberately the same as Harmony: it refreshes `pass` and never stops the run.
+Step Handlers::operator()(const RequireEquilibrium& instruction) {
+  return (*this)(Harmony{instruction.tolerance});
+}
+
+Step Handlers::operator()(const Evolve& instruction) {
+  // Charged before anything is checked, like the loop's own unit: an Evolve that fails still paid.
+  state_.fuel_used = saturating_add(state_.fuel_used, kEvolveExtraFuel);
+  const std::uint64_t i = instruction.index;
+  const std::size_t n = inputs_.values.size();
+  const std::size_t m = inputs_.signs.size();
+  if (i >= n || i >= m) {
+    return Message() << "Evolve: position " << i << " out of range (" << n << " values, " << m
+                     << " signs)";
+  }
+  if (m < n) {
+    return Message() << "Evolve: memory needs a sign for every value (" << m << " signs, " << n
+                     << " values)";
+  }
+  evolution::heal(inputs_.signs, inputs_.values, i);
+  state_.last_healed = i;
+  state_.healed_indices.push_back(i);
+  state_.residual = memory::residual(inputs_.signs, inputs_.values);
+  return Proceed{};
+}
+
+// The operand is parsed and recorded but has no effect.
+Step Handlers::operator()(const Data&) {
+  if (!memory::has_four_pairs(inputs_.signs, inputs_.values)) {
+    return Message() << "Data: memory needs at least 4 signs and 4 values (" << inputs_.signs.size()
+                     << " signs, " << inputs_.values.size() << " values)";
+  }
+  state_.revealed = memory::reveal(inputs_.signs, inputs_.values);
+  return Proceed{};
+}
+
+Step Handlers::operator()(const Corrupt& instruction) {
+  if (instruction.index >= inputs_.values.size()) {
+    return Message() << "Corrupt: position " << instruction.index << " out of range ("
+                     << inputs_.values.size() << " values)";
+  }
+  memory::corrupt(inputs_.values, instruction.index);
+  state_.residual = memory::residual(inputs_.signs, inputs_.values);
+  state_.pass = memory::in_equilibrium(inputs_.signs, inputs_.values, settings_.tolerance);
+  return Proceed{};
+}
+
+// The operand is parsed and recorded but has no effect.
+Step Handlers::operator()(const Residual&) {
+  state_.residual_log.push_back(memory::residual(inputs_.signs, inputs_.values));
+  return Proceed{};
+}
+
+// --- Report switches and bookkeeping ----------------------------------------------------------
+
+// The report has one text form, so the compact and verbose variants only switch it on too.
+Step Handlers::operator()(const Report&) {
+  settings_.report = true;
+  return Proceed{};
+}
+Step Handlers::operator()(const ReportCompact&) { return (*this)(Report{}); }
+Step Handlers::operator()(const ReportVerbose&) { return (*this)(Report{}); }
+
+Step Handlers::operator()(const ReportTo& instruction) {
+  settings_.report_to = instruction.target;
+  return Proceed{};
+}
+
+// Asks for the JSON form; the run end uses it only when lineage tracking is on by then.
+Step Handlers::operator()(const ReportJson&) {
+  settings_.report = true;
+  settings_.json = true;
+  return Proceed{};
+}
+
+// Accepted for compatibility; the system has no logging.
+Step Handlers::operator()(const LogLevel&) { return Proceed{}; }
+
+// The four limits are recorded for the result only; nothing in the run consults them.
+Step Handlers::operator()(const BudgetLimit& instruction) {
+  state_.budget_limit = instruction.limit;
+  return Proceed{};
+}
+Step Handlers::operator()(const TimeWindow& instruction) {
+  state_.time_window = instruction.window;
+  return Proceed{};
+}
+Step Handlers::operator()(const VolatilityLimit& instruction) {
+  state_.volatility_limit = instruction.limit;
+  return Proceed{};
+}
+Step Handlers::operator()(const MaxExposure& instruction) {
+  state_.max_exposure = instruction.limit;
+  return Proceed{};
+}
+
+Step Handlers::operator()(const LinkIdentity& instruction) {
+  state_.identity = instruction.identity;
+  return Proceed{};
+}
+
+// Only the value at the end of the run matters.
+Step Handlers::operator()(const TrackLineage& instruction) {
+  settings_.track_lineage = instruction.enabled;
+  return Proceed{};
+}
+
+// The run goes on; the decision at its end becomes "ESCALATE" whatever the equilibrium.
+Step Handlers::operator()(const Escalate& instruction) {
+  state_.escalation = instruction.reason;
+  return Proceed{};
+}
+
+Step Handlers::operator()(const GenerateZkProof& instruction) {
+  if (instruction.enabled) {
+    state_.zk_proof = std::string(kZkProof);
+  } else {
+    state_.zk_proof.reset();
+  }
+  return Proceed{};
+}
+
+// The position is not validated here but where the alias is used.
+Step Handlers::operator()(const Alias& instruction) {
+  settings_.aliases.insert_or_assign(instruction.name, instruction.index);
+  return Proceed{};
+}
+
+// --- Bounds assertions ------------------------------------------------------------------------
+
+// Both bounds inclusive; a NaN value passes because both comparisons are false.
+Step Handlers::operator()(const AssertBounds& instruction) {
+  const std::uint64_t i = instruction.index;
+  if (i >= inputs_.values.size()) {
+    return Message() << "AssertBounds: position " << i << " out of range (" << inputs_.values.size()
+                     << " values)";
+  }
+  const double v = inputs_.values[i];
+  if (v < instruction.min || v > instruction.max) {
+    state_.pass = false;
+    return Message() << "Bounds assertion failed at index " << i << ": value " << v << " not in ["
+                     << instruction.min << ", " << instruction.max << "]";
+  }
+  return Proceed{};
+}
+
+Step Handlers::operator()(const AssertBoundsNamed& instruction) {
+  const auto alias = settings_.aliases.find(instruction.name);
+  if (alias == settings_.aliases.end()) {
+    return Message() << "AssertBounds: Unknown alias '" << std::string_view(instruction.name)
+                     << "'";
+  }
+  const std::uint64_t i = alias->second;
+  if (i >= inputs_.values.size()) {
+    return Message() << "AssertBounds: position " << i << " out of range (" << inputs_.values.size()
+                     << " values)";
+  }
+  const double v = inputs_.values[i];
+  if (v < instruction.min || v > instruction.max) {
+    state_.pass = false;
+    return Message() << "Bounds assertion failed for '" << std::string_view(instruction.name)
+                     << "' (index " << i << "): value " << v << " not in [" << instruction.min
+                     << ", " << instruction.max << "]";
+  }
+  return Proceed{};
+}
+
+// --- Conditional blocks -----------------------------------------------------------------------
+
+// Tested once, when the block starts; what the body does to the memory does not re-run the test.
+Step Handlers::operator()(const Branch& instruction) {
+  if (memory::in_equilibrium(inputs_.signs, inputs_.values, settings_.tolerance)) return Proceed{};
+  return EnterBody{&instruction.body, 0};
+}
+
+// The alias is looked up even when the body is empty; the test is strict and false for NaN.
+Step Handlers::operator()(const IfGreaterThan& instruction) {
+  const auto alias = settings_.aliases.find(instruction.name);
+  if (alias == settings_.aliases.end()) {
+    return Message() << "IfGreaterThan: Unknown alias '" << std::string_view(instruction.name)
+                     << "'";
+  }
+  const std::uint64_t i = alias->second;
+  if (i >= inputs_.values.size()) {
+    return Message() << "IfGreaterThan: position " << i << " out of range ("
+                     << inputs_.values.size() << " values)";
+  }
+  if (inputs_.values[i] > instruction.threshold) return EnterBody{&instruction.body, 0};
+  return Proceed{};
+}
+
+// --- Context bindings -------------------------------------------------------------------------
+
+Step Handlers::operator()(const Bind& instruction) {
+  const nlohmann::json* context = inputs_.context;
+  if (context == nullptr) return RunError{"Bind failed: no JSON context provided"};
+  std::optional<double> number;
+  if (context->is_object()) {
+    const auto member = context->find(instruction.key);
+    if (member != context->end()) number = number_of(*member);
+  }
+  if (!number) {
+    return Message() << "Bind failed: key '" << std::string_view(instruction.key)
+                     << "' not found in context or not a number";
+  }
+  // Checked only now: a missing key is reported as such whatever the position.
+  if (instruction.index >= inputs_.values.size()) {
+    return Message() << "Bind: position " << instruction.index << " out of range ("
+                     << inputs_.values.size() << " values)";
+  }
+  inputs_.values[instruction.index] = *number;
+  return Proceed{};
+}
+
+// nlohmann::json objects are ordered maps, so members come in ascending byte order of their
+// names, and of two aliases at one position the name that sorts last wins.
+Step Handlers::operator()(const BindAll&) {
+  const nlohmann::json* context = inputs_.context;
+  if (context == nullptr || !context->is_object() || settings_.aliases.empty()) return Proceed{};
+  for (const auto& [name, value] : context->items()) {
+    const auto alias = settings_.aliases.find(name);
+    if (alias == settings_.aliases.end()) continue;
+    const std::optional<double> number = number_of(value);
+    if (!number) continue;
+    if (alias->second >= inputs_.values.size()) {
+      return Message() << "BindAll: position " << alias->second << " out of range ("
+                       << inputs_.values.size() << " values)";
+    }
+    inputs_.values[alias->second] = *number;
+  }
+  return Proceed{};
+}
+
+// --- Import -----------------------------------------------------------------------------------
+
+// The file is read again at every import, as a policy author editing files between runs expects;
+// identical texts share one parsed program, kept alive by the command log because the log refers
+// to its instructions. The guard bounds the text that nested imports hold open at one time.
+Step Handlers::operator()(const Import& instruction) {
+  auto text = read_text_file(instruction.path);
+  if (!text) {
+    return Message() << "Import failed for '" << std::string_view(instruction.path)
+                     << "': " << std::string_view(text.error().reason);
+  }
+  const std::uint64_t bytes = text->size();
+  if (bytes > inputs_.open_import_text_limit ||
+      imports_.open_text_bytes > inputs_.open_import_text_limit - bytes) {
+    return Message() << "Import failed for '" << std::string_view(instruction.path)
+                     << "': open imports exceed 256 MiB of script text";
+  }
+  auto cached = imports_.parsed_by_text.find(*text);
+  if (cached == imports_.parsed_by_text.end()) {
+    auto parsed = parse_program(*text);
+    if (!parsed) {
+      return Message() << "Parse error in imported file: "
+                       << std::string_view(parse_error_text(parsed.error()));
+    }
+    auto program = std::make_shared<const Program>(std::move(*parsed));
+    state_.executed_commands.keep(program);
+    cached = imports_.parsed_by_text.emplace(std::move(*text), std::move(program)).first;
+  }
+  return EnterBody{cached->second.get(), bytes};
+}
+
+}  // namespace tarn::lang::detail

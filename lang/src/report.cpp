@@ -1,1 +1,66 @@
-// placeholder: not yet written
+// The run's report: its two text forms and the report file.
+//
+// The JSON form is written member by member straight from the run state, in the bytes a sorted
+// pretty document would have, because its lineage can hold up to a gigabyte of command text that
+// a document would copy again. The file is written with POSIX calls so that exactly the report's
+// bytes land in it, created or truncated, and any failure is dropped.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "run_finish.hpp"
+
+namespace tarn::lang::detail {
+namespace {
+
+std::string json_report(const RunState& state, std::string_view decision) {
+  std::string out;
+  PrettyObject report(out, 0);
+  append_optional_string(report.member("escalate_reason"), state.escalation);
+  report.member("fuel_consumed") += std::to_string(state.fuel_used);
+  json::append_json_string(report.member("gate_state"), decision);
+  append_optional_string(report.member("identity_linked"), state.identity);
+  append_lineage_pretty(report.member("lineage_proof"), state, 1);
+  report.member("pass") += state.pass ? "true" : "false";
+  append_optional_string(report.member("replay_hash"), state.replay_hash);
+  json::append_json_number(report.member("residual"), state.residual);
+  append_optional_string(report.member("signature"), state.signature);
+  append_optional_string(report.member("zk_proof"), state.zk_proof);
+  report.close();
+  return out;
+}
+
+std::string text_report(const RunState& state) {
+  std::string out = "Final Residual: ";
+  json::append_six_decimal(out, state.residual);
+  out += ", Pass: ";
+  out += state.pass ? "true" : "false";
+  return out;
+}
+
+}  // namespace
+
+std::string report_text(const RunState& state, const RunSettings& settings,
+                        std::string_view decision) {
+  if (settings.json && settings.track_lineage) return json_report(state, decision);
+  return text_report(state);
+}
+
+void write_report_file(const std::string& path, std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  ::close(fd);
+}
+
+}  // namespace tarn::lang::detail

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/result.hpp"
 
 namespace tarn::lang {
 
@@ -39,6 +40,10 @@ class CommandLog {
 
   /// The canonical text of entry i.
   std::string text(std::size_t i) const { return canonical_text(*entries_[i]); }
+  /// Appends the canonical text of entry i to `out` (no temporary per entry).
+  void append_text(std::string& out, std::size_t i) const {
+    append_canonical_text(out, *entries_[i]);
+  }
   /// Sum of the lengths of all entries' texts, without rendering them.
   std::uint64_t total_text_length() const;
   /// Every entry's text, in order.
@@ -90,22 +95,31 @@ struct RunSettings {
   std::unordered_map<std::string, std::uint64_t> aliases;
 };
 
+/// Most bytes of script text that the imports open at one time may hold together (256 MiB).
+inline constexpr std::uint64_t kOpenImportTextLimit = 268435456;
+
 /// What a run borrows for its whole length, shared by every nesting level.
 struct RunInputs {
   std::span<const std::int8_t> signs;
   std::span<double> values;
   const nlohmann::json* context = nullptr;
   std::uint64_t fuel_limit = 100000;
+  /// Tests lower it to exercise the guard without writing hundreds of megabytes.
+  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
 };
 
 /// Runs `program` under the fuel rule: for each instruction, check fuel, charge one unit, record
 /// it, run its handler; the first error ends the run. Blocks and imports nest on an explicit
 /// frame stack, never on the call stack. The state's log keeps `program` alive.
+/// **Example**: "evolve(0)\nreport()" with fuel_limit 11 fails with "Out of fuel (Gas limit
+/// exceeded)" after one recorded instruction and fuel_used 11; with 12 it succeeds.
 Result<void, RunError> execute(std::shared_ptr<const Program> program, const RunInputs& inputs,
                                RunState& state, RunSettings& settings);
 
-/// The lineage as a JSON object with sorted keys: executed_commands, final_residual, fuel_used,
-/// gate_state, identity. Renders every command text.
+/// The lineage as a JSON object with sorted keys (executed_commands, final_residual, fuel_used,
+/// gate_state, identity), or null when the run built none. Renders every command text.
+/// **Example**: {"executed_commands":["TrackLineage(true)"],"final_residual":0.0,"fuel_used":1,
+/// "gate_state":"ALLOW","identity":null}
 nlohmann::json lineage_document(const RunState& state);
 
 }  // namespace tarn::lang

@@ -22,6 +22,7 @@ Result<RunState, RunError> run_script(std::span<const std::int8_t> signs, std::s
                                       std::uint64_t fuel_limit);
 
 /// The run's decision: "ESCALATE" when an escalation is recorded, else "ALLOW" when pass, else "DENY".
+/// **Example**: escalate("review") on a balanced memory gives "ESCALATE".
 std::string_view run_decision(const RunState& state);
 
 }  // namespace tarn::lang

@@ -1,0 +1,82 @@
+// The steps that finish a successful run: lineage record, report text and report file.
+// runner.cpp puts them in order; lineage.cpp and report.cpp hold them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tarn/json/number_text.hpp"
+#include "tarn/json/writer.hpp"
+#include "tarn/lang/result.hpp"
+#include "tarn/lang/run_state.hpp"
+
+namespace tarn::lang::detail {
+
+/// Writes one JSON object in the pretty form member by member, straight into `out`: the lineage
+/// can hold up to a gigabyte of text, which a document would copy once more. The caller passes
+/// members in ascending key order, as a sorted document would write them.
+class PrettyObject {
+ public:
+  /// The opening brace goes where `out` ends; `depth` is the indentation level of that line.
+  PrettyObject(std::string& out, int depth) : out_(out), depth_(depth) { out_ += '{'; }
+
+  /// Starts a member and returns `out` for its value.
+  std::string& member(std::string_view key) {
+    out_ += empty_ ? "\n" : ",\n";
+    empty_ = false;
+    indent(depth_ + 1);
+    json::append_json_string(out_, key);
+    out_ += ": ";
+    return out_;
+  }
+  void close() {
+    if (!empty_) {
+      out_ += '\n';
+      indent(depth_);
+    }
+    out_ += '}';
+  }
+  void indent(int depth) { out_.append(static_cast<std::size_t>(depth) * 2, ' '); }
+  int depth() const { return depth_; }
+
+ private:
+  std::string& out_;
+  int depth_;
+  bool empty_ = true;
+};
+
+inline void append_optional_string(std::string& out, const std::optional<std::string>& text) {
+  if (text) {
+    json::append_json_string(out, *text);
+  } else {
+    out += "null";
+  }
+}
+
+/// Most bytes of executed-command text a lineage record may hold (1 GiB). A short script nested
+/// deep on a damaged memory starts blocks whose texts total many gigabytes.
+inline constexpr std::uint64_t kLineageTextLimit = 1073741824;
+
+/// "hash_" + the residual's bit pattern in lower-case hex without leading zeros.
+/// **Example**: 0.0 -> "hash_0", -0.0 -> "hash_8000000000000000", 1.0 -> "hash_3ff0000000000000".
+std::string replay_hash(double residual);
+
+/// Sets replay_hash, signature and lineage, or fails (touching nothing) when the executed-command
+/// texts exceed kLineageTextLimit. Measures the texts; renders none.
+Result<void, RunError> build_lineage(RunState& state, std::string_view decision);
+
+/// Appends state.lineage as a pretty JSON object whose opening brace is already placed at
+/// `depth` levels of indentation ("null" when absent).
+void append_lineage_pretty(std::string& out, const RunState& state, int depth);
+
+/// The report text: the pretty JSON form when json and track_lineage are both on, else the line
+/// "Final Residual: {six decimals}, Pass: {true|false}" without a line end.
+std::string report_text(const RunState& state, const RunSettings& settings,
+                        std::string_view decision);
+
+/// Creates or truncates `path` and writes exactly `text`. Failures are ignored by design: the
+/// report file is a convenience, never a reason to fail the run.
+void write_report_file(const std::string& path, std::string_view text);
+
+}  // namespace tarn::lang::detail
