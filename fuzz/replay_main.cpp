@@ -1,5 +1,6 @@
 // Runs a fuzz target over files and directories of inputs, for builds without libFuzzer (g++):
 // the corpus becomes a regression test of every finding.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

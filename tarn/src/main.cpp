@@ -52,6 +52,9 @@ void add_run_option(CLI::App& command, const std::string& name, std::optional<st
       .add_option_function<std::string>(
           name, [&target](const std::string& value) { target = value; }, description)
       ->type_name(value_name)
+      // "--values=" must give an empty list, not swallow the next argument as its value.
+      ->expected(0, 1)
+      ->default_str("")
       ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 }
 
