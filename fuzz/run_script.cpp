@@ -2,50 +2,36 @@
 // optional small JSON context.
 //
 // Input layout: byte 0 picks the memory size (0-7 values) and whether a context is given; the
-// next bytes seed the values; the rest is the script. Scripts that could touch files outside the
-// scratch directory (import or report_to with a path separator or "..") are skipped, so the
-// fuzzer never reads devices or overwrites anything.
-#include <unistd.h>
-
-#include <array>
+// next bytes seed the values; the rest is the script. The script is parsed first to see which
+// paths it names: any import or report target outside the scratch directory skips the input, so
+// the fuzzer never reads devices or overwrites anything, and a run that wrote a report file gets
+// a fresh scratch directory so that the next input sees the same files.
+//
+// Oracle: the fuel limit holds (one Evolve may pass it by its extra ten units), every recorded
+// command was paid for, a report target is kept only with a report, and errors have a text.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "oracle.hpp"
+#include "scratch.hpp"
+#include "tarn/lang/parser.hpp"
 #include "tarn/lang/runner.hpp"
 #include "tarn/lang/source_file.hpp"
 
 namespace {
 
-bool touches_outside(std::string_view script) {
-  const bool names_files = script.find("import") != std::string_view::npos ||
-                           script.find("report_to") != std::string_view::npos;
-  return names_files && (script.find('/') != std::string_view::npos ||
-                         script.find('\\') != std::string_view::npos ||
-                         script.find("..") != std::string_view::npos);
-}
-
-void enter_scratch_directory() {
-  static const bool entered = [] {
-    char pattern[] = "/tmp/tarn-fuzz-XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
-    return dir != nullptr && ::chdir(dir) == 0;
-  }();
-  if (!entered) std::abort();
-}
+constexpr std::uint64_t kFuelLimit = 2000;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using tarn::fuzz::require;
   if (size < 1) return 0;
-  enter_scratch_directory();
+  tarn::fuzz::enter_scratch_directory();
   const std::uint8_t shape = data[0];
   const std::size_t count = shape & 7u;
   const bool with_context = (shape & 8u) != 0;
@@ -59,13 +45,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     signs.push_back(static_cast<std::int8_t>((i % 4 == 1 || i % 4 == 2) ? -1 : 1));
   }
   const std::string_view script(reinterpret_cast<const char*>(data + at), size - at);
-  if (!tarn::lang::is_valid_utf8(script) || touches_outside(script)) return 0;
+  if (!tarn::lang::is_valid_utf8(script)) return 0;  // callers guarantee UTF-8
+
+  bool writes = false;
+  if (const auto parsed = tarn::lang::parse_program(script)) {
+    const tarn::fuzz::PathsNamed named = tarn::fuzz::paths_named(*parsed);
+    if (!named.inside) return 0;
+    writes = named.writes;
+  }
 
   const nlohmann::json context = {{"a", 5}, {"b", "7"}, {"c", -2.5}, {"d", 18446744073709551615u}};
-  auto result = tarn::lang::run_script(signs, values, with_context ? &context : nullptr, script, 2000);
+  auto result =
+      tarn::lang::run_script(signs, values, with_context ? &context : nullptr, script, kFuelLimit);
+  if (writes) tarn::fuzz::reset_scratch();
   if (result) {
-    require(result->fuel_used <= 2000 + 10, "fuel used beyond the limit and one Evolve");
-    require(result->executed_commands.size() <= 2000, "more commands recorded than fuel allows");
+    require(result->fuel_used <= kFuelLimit + 10, "fuel used beyond the limit and one Evolve");
+    require(result->executed_commands.size() <= result->fuel_used,
+            "more commands recorded than fuel charged");
+    require(!result->report_path || result->report_text, "a report path without a report");
+    require(result->lineage.has_value() == result->replay_hash.has_value(),
+            "lineage and replay hash disagree");
   } else {
     require(!result.error().message.empty(), "empty run error");
   }

@@ -98,6 +98,25 @@ void append_sign(std::string& out, const Decomposed& d) {
   }
 }
 
+// Integral values below 2^53 in magnitude, the common case (0, 5, 200, 1337): their shortest
+// round-trip digits are the integer's own digits, so every form that writes them positionally
+// can take the digits from the integer and skip the decomposition. 2^53 < 1e16, so none of these
+// is in an exponent range. False for NaN and the infinities.
+bool is_small_integral(double value) {
+  return std::fabs(value) < 9007199254740992.0 && value == std::trunc(value);
+}
+
+// "-" for a negative value (also -0.0), then the integer's digits: -0.0 -> "-0", 200.0 -> "200".
+void append_small_integral(std::string& out, double value) {
+  if (std::signbit(value)) {
+    out.push_back('-');
+  }
+  std::array<char, 20> digits{};
+  const auto written = std::to_chars(digits.data(), digits.data() + digits.size(),
+                                     static_cast<std::uint64_t>(std::fabs(value)));
+  out.append(digits.data(), written.ptr);
+}
+
 // NaN, inf and -inf as the display, canonical and six-decimal forms write them. The sign of a NaN
 // is not shown: it carries no meaning and differs between platforms.
 void append_non_finite(std::string& out, double value) {
@@ -203,6 +222,34 @@ bool is_decimal_body(std::string_view text) {
   return exponent > 0 && exponent == text.size();
 }
 
+// Clinger's fast path for the numbers scripts are made of ("0", "200", "0.001", "-21.383029"):
+// at most 15 significant digits, no exponent and at most 22 fraction digits. The digits then form
+// an integer m < 2^53 and 10^f is exact, so the one correctly rounded division m / 10^f is the
+// nearest double, exactly what from_chars returns. nullopt when the text is not of that shape.
+std::optional<double> exact_short_decimal(std::string_view text) {
+  static constexpr std::array<double, 23> kPowersOfTen{
+      1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  constexpr int kMaxDigits = 15;
+  std::uint64_t mantissa = 0;
+  int digits = 0;  // significant digits, from the first non-zero one
+  int fraction = 0;
+  bool after_point = false;
+  for (const char c : text) {
+    if (c == '.') {
+      after_point = true;
+      continue;
+    }
+    if (!is_digit(c)) return std::nullopt;  // an exponent
+    fraction += after_point ? 1 : 0;
+    if (digits == 0 && c == '0') continue;
+    if (++digits > kMaxDigits) return std::nullopt;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (fraction >= static_cast<int>(kPowersOfTen.size())) return std::nullopt;
+  return static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
+}
+
 }  // namespace
 
 Decomposed decompose(double value) {
@@ -232,6 +279,11 @@ Decomposed decompose(double value) {
 }
 
 void append_json_number(std::string& out, double value) {
+  if (is_small_integral(value)) {
+    append_small_integral(out, value);
+    out.append(".0");
+    return;
+  }
   if (!std::isfinite(value)) {
     out.append("null");
     return;
@@ -255,6 +307,10 @@ std::string json_number(double value) {
 }
 
 void append_display_number(std::string& out, double value) {
+  if (is_small_integral(value)) {
+    append_small_integral(out, value);
+    return;
+  }
   if (!std::isfinite(value)) {
     append_non_finite(out, value);
     return;
@@ -271,6 +327,11 @@ std::string display_number(double value) {
 }
 
 void append_canonical_number(std::string& out, double value) {
+  if (is_small_integral(value)) {
+    append_small_integral(out, value);
+    out.append(".0");
+    return;
+  }
   if (!std::isfinite(value)) {
     append_non_finite(out, value);
     return;
@@ -317,6 +378,9 @@ double convert_decimal(std::string_view validated) {
   std::string_view unsigned_text = validated;
   if (!unsigned_text.empty() && (unsigned_text.front() == '+' || unsigned_text.front() == '-')) {
     unsigned_text.remove_prefix(1);
+  }
+  if (const std::optional<double> exact = exact_short_decimal(unsigned_text)) {
+    return negative ? -*exact : *exact;
   }
   double magnitude = 0.0;
   const auto result = std::from_chars(unsigned_text.data(),

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "tarn/json/number_text.hpp"
@@ -149,18 +150,35 @@ void append_document(std::string& out, const Json& document, Layout layout) {
 
 }  // namespace
 
+std::size_t plain_json_prefix(std::string_view text) {
+  // Eight bytes at a time: a report's strings are long runs of plain ASCII. Each test is the
+  // exact "some byte is zero / below n" bit trick, so a clean word never hides an escape.
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  std::size_t i = 0;
+  while (text.size() - i >= 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    const std::uint64_t quote = word ^ (kOnes * '"');
+    const std::uint64_t backslash = word ^ (kOnes * '\\');
+    const std::uint64_t flagged = ((word - kOnes * 0x20) & ~word) |
+                                  ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash);
+    if ((flagged & kHigh) != 0) break;
+    i += 8;
+  }
+  while (i < text.size() && !needs_escape(static_cast<unsigned char>(text[i]))) ++i;
+  return i;
+}
+
 void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
-  std::size_t run_start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (needs_escape(byte)) {
-      out.append(text.substr(run_start, i - run_start));
-      append_escape(out, byte);
-      run_start = i + 1;
-    }
+  while (true) {
+    const std::size_t plain = plain_json_prefix(text);
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) break;
+    append_escape(out, static_cast<unsigned char>(text[plain]));
+    text.remove_prefix(plain + 1);
   }
-  out.append(text.substr(run_start));
   out.push_back('"');
 }
 

@@ -120,6 +120,32 @@ std::uint64_t quoted_text_length(std::string_view text) {
   }
 }
 
+// 0 -> 1, 200 -> 3.
+std::uint64_t decimal_digits(std::uint64_t value) {
+  std::uint64_t digits = 1;
+  for (; value >= 10; value /= 10) ++digits;
+  return digits;
+}
+
+// At least the longest canonical number: "-1.2345678901234567e-308" has 24 bytes.
+constexpr std::uint64_t kNumberLengthBound = 32;
+
+// An operand's exact length, except that a number counts as the longest any number can be: the
+// conversion to shortest digits is the bulk of an exact measure.
+template <class Operand>
+std::uint64_t operand_length_bound(const Operand& operand) {
+  if constexpr (std::is_same_v<Operand, double>) {
+    return kNumberLengthBound;
+  } else if constexpr (std::is_same_v<Operand, bool>) {
+    return operand ? 4 : 5;
+  } else if constexpr (std::is_same_v<Operand, std::string>) {
+    return quoted_text_length(operand);
+  } else {
+    static_assert(std::is_same_v<Operand, std::uint64_t> || std::is_same_v<Operand, std::uint8_t>);
+    return decimal_digits(operand);
+  }
+}
+
 // --- Sinks: where the walk's text goes ------------------------------------------------------
 
 // Renders into a string.
@@ -154,11 +180,7 @@ class Measurer {
     json::append_canonical_number(scratch_, value);
     length_ += scratch_.size();
   }
-  void integer(std::uint64_t value) {
-    std::uint64_t digits = 1;
-    for (; value >= 10; value /= 10) ++digits;
-    length_ += digits;
-  }
+  void integer(std::uint64_t value) { length_ += decimal_digits(value); }
   void flag(bool value) { length_ += value ? 4 : 5; }
   void text(std::string_view value) { length_ += quoted_text_length(value); }
   bool enter_body(const Program& body) {
@@ -190,6 +212,18 @@ void with_operand(const Tuple& operands, std::size_t index, F&& f) {
 template <class T>
 constexpr std::size_t operand_count = std::tuple_size_v<decltype(std::declval<const T&>().operands())>;
 
+// Whether one of T's operands is an `Operand`: a body (Program) or a text (std::string).
+template <class T, class Operand>
+constexpr bool has_operand = [] {
+  using Operands = decltype(std::declval<const T&>().operands());
+  return []<std::size_t... I>(std::index_sequence<I...>) {
+    return (std::is_same_v<std::remove_cvref_t<std::tuple_element_t<I, Operands>>, Operand> || ...);
+  }(std::make_index_sequence<std::tuple_size_v<Operands>>{});
+}();
+
+template <class T>
+constexpr bool has_body = has_operand<T, Program>;
+
 std::size_t operand_count_of(const Instruction& instruction) {
   return std::visit([](const auto& variant) {
     return operand_count<std::decay_t<decltype(variant)>>;
@@ -205,6 +239,33 @@ struct Task {
   std::uint64_t start = 0;  // the sink's position at the body's "["
 };
 
+// The walk's stack. Most texts need no task at all (an instruction without a body is written
+// straight through) or two per level of nesting, so the first few live inline and a text such
+// as Branch([Evolve(1)]) costs no allocation; deeper ones spill into a vector.
+class TaskStack {
+ public:
+  bool empty() const { return size_ == 0; }
+  Task& back() { return size_ <= kInline ? inline_[size_ - 1] : spill_.back(); }
+  void push_back(const Task& task) {
+    if (size_ < kInline) {
+      inline_[size_] = task;
+    } else {
+      spill_.push_back(task);
+    }
+    ++size_;
+  }
+  void pop_back() {
+    if (size_ > kInline) spill_.pop_back();
+    --size_;
+  }
+
+ private:
+  static constexpr std::size_t kInline = 8;
+  std::array<Task, kInline> inline_{};
+  std::vector<Task> spill_;
+  std::size_t size_ = 0;
+};
+
 template <class Sink>
 class Walker {
  public:
@@ -215,7 +276,9 @@ class Walker {
     while (!tasks_.empty()) {
       Task& task = tasks_.back();
       if (task.body == nullptr) {
-        resume_operands(task);
+        Task operands = task;
+        tasks_.pop_back();
+        if (const Program* body = write_operands(operands)) open_body(operands, body);
       } else if (task.next == task.body->size()) {
         sink_.punctuation("]");
         sink_.leave_body(*task.body, task.start);
@@ -229,17 +292,41 @@ class Walker {
   }
 
  private:
-  // `Report` alone, or `Name(` followed by a task for its operands.
+  // `Report` alone, or `Name(` and its operands; an operand that is a body leaves a task to
+  // resume the operands after it and (unless the sink already knows it) a task to walk it.
+  // Nearly every instruction has no body: it is written whole within one dispatch, its operands
+  // in a sequence fixed at compile time, instead of one dispatch per operand.
   void begin_instruction(const Instruction& instruction) {
-    std::visit([&](const auto& variant) { sink_.punctuation(variant.variant_name); },
-               static_cast<const InstructionKind&>(instruction));
-    if (operand_count_of(instruction) == 0) return;
+    const bool written = std::visit([&](const auto& variant) {
+      using Variant = std::decay_t<decltype(variant)>;
+      sink_.punctuation(Variant::variant_name);
+      if constexpr (operand_count<Variant> == 0) {
+        return true;
+      } else if constexpr (!has_body<Variant>) {
+        write_flat_operands(variant.operands());
+        return true;
+      } else {
+        return false;
+      }
+    }, static_cast<const InstructionKind&>(instruction));
+    if (written) return;
     sink_.punctuation("(");
-    tasks_.push_back(Task{&instruction, nullptr, 0, 0});
+    Task operands{&instruction, nullptr, 0, 0};
+    if (const Program* body = write_operands(operands)) open_body(operands, body);
   }
 
-  // Writes operands until the instruction ends (then ")") or a body must be walked first.
-  void resume_operands(Task& task) {
+  void open_body(const Task& operands, const Program* body) {
+    const std::uint64_t start = sink_.position();
+    tasks_.push_back(operands);
+    if (sink_.enter_body(*body)) {
+      sink_.punctuation("[");
+      tasks_.push_back(Task{nullptr, body, 0, start});
+    }
+  }
+
+  // Writes operands from task.next on until the instruction ends (then ")", and null is returned)
+  // or an operand is a body, which is returned with task.next past it.
+  const Program* write_operands(Task& task) {
     const Instruction& instruction = *task.instruction;
     const std::size_t count = operand_count_of(instruction);
     const Program* body = nullptr;
@@ -252,16 +339,19 @@ class Walker {
       }, static_cast<const InstructionKind&>(instruction));
       ++task.next;
     }
-    if (body != nullptr) {
-      const std::uint64_t start = sink_.position();
-      if (sink_.enter_body(*body)) {
-        sink_.punctuation("[");
-        tasks_.push_back(Task{nullptr, body, 0, start});  // `task` dangles from here on
-      }
-      return;
-    }
+    if (body == nullptr) sink_.punctuation(")");
+    return body;
+  }
+
+  // "(a, b, c)" for operands none of which is a body.
+  template <class Tuple>
+  void write_flat_operands(const Tuple& operands) {
+    sink_.punctuation("(");
+    std::apply([&](const auto&... operand) {
+      bool first = true;
+      ((first ? void(first = false) : sink_.punctuation(", "), void(write_operand(operand))), ...);
+    }, operands);
     sink_.punctuation(")");
-    tasks_.pop_back();
   }
 
   // Writes a scalar operand and returns null, or returns the body to be walked.
@@ -285,7 +375,7 @@ class Walker {
   }
 
   Sink& sink_;
-  std::vector<Task> tasks_;
+  TaskStack tasks_;
 };
 
 }  // namespace
@@ -317,6 +407,33 @@ std::uint64_t canonical_text_length(const Instruction& instruction) {
   Measurer measurer;
   Walker<Measurer>(measurer).walk(instruction);
   return measurer.position();
+}
+
+std::uint64_t canonical_text_length_bound(const Instruction& instruction) {
+  return std::visit([&](const auto& variant) -> std::uint64_t {
+    using Variant = std::decay_t<decltype(variant)>;
+    if constexpr (has_body<Variant>) {
+      // Measured exactly: the length is cached in the body, which a bound could not be, and
+      // without the cache a deep tree would be walked once per level.
+      return canonical_text_length(instruction);
+    } else {
+      std::uint64_t length = Variant::variant_name.size();
+      if constexpr (operand_count<Variant> > 0) {
+        length += 2 * operand_count<Variant>;  // "(" and ")", and ", " between operands
+        std::apply([&](const auto&... operand) {
+          ((length += operand_length_bound(operand)), ...);
+        }, variant.operands());
+      }
+      return length;
+    }
+  }, static_cast<const InstructionKind&>(instruction));
+}
+
+bool canonical_text_is_bare(const Instruction& instruction) {
+  return std::visit([](const auto& variant) {
+    using Variant = std::decay_t<decltype(variant)>;
+    return !has_body<Variant> && !has_operand<Variant, std::string>;
+  }, static_cast<const InstructionKind&>(instruction));
 }
 
 }  // namespace tarn::lang

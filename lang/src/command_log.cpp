@@ -3,8 +3,10 @@
 // from the instructions' memoised lengths, so a caller can refuse a huge record before building it.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "tarn/json/writer.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang {
@@ -18,6 +20,37 @@ std::uint64_t CommandLog::total_text_length() const {
     total = length > kMax - total ? kMax : total + length;
   }
   return total;
+}
+
+bool CommandLog::text_length_exceeds(std::uint64_t limit) const {
+  // Bounds first: a record far below the limit, the usual case, is settled without converting a
+  // single number to its shortest digits. Only a bound past the limit asks for the exact total.
+  std::uint64_t bound = 0;
+  for (const Instruction* entry : entries_) {
+    bound += canonical_text_length_bound(*entry);
+    if (bound > limit) return total_text_length() > limit;
+  }
+  return false;
+}
+
+void CommandLog::append_json_text(std::string& out, std::size_t i) const {
+  // Rendered in place; only a text holding a quote, a backslash or a control character is moved
+  // aside and written again with its escapes. A bare text cannot hold one and is not scanned.
+  out += '"';
+  const std::size_t start = out.size();
+  append_canonical_text(out, *entries_[i]);
+  if (canonical_text_is_bare(*entries_[i])) {
+    out += '"';
+    return;
+  }
+  const std::string_view rendered = std::string_view(out).substr(start);
+  if (json::plain_json_prefix(rendered) == rendered.size()) {
+    out += '"';
+    return;
+  }
+  const std::string text(rendered);
+  out.resize(start - 1);
+  json::append_json_string(out, text);
 }
 
 std::vector<std::string> CommandLog::texts() const {

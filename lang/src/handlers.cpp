@@ -6,7 +6,9 @@
 // outside the vectors. Floats in messages use the display form (1 not 1.0, no exponent).
 #include "handlers.hpp"
 
+#include <algorithm>
 #include <concepts>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -317,17 +319,21 @@ Step Handlers::operator()(const BindAll&) {
 // identical texts share one parsed program, kept alive by the command log because the log refers
 // to its instructions. The guard bounds the text that nested imports hold open at one time.
 Step Handlers::operator()(const Import& instruction) {
-  auto text = read_text_file(instruction.path);
+  // Reading stops where the guard would fail anyway, so an endless device such as /dev/zero
+  // meets the guard instead of exhausting memory.
+  const std::uint64_t room = inputs_.open_import_text_limit - imports_.open_text_bytes;
+  auto text = read_text_file(
+      instruction.path, static_cast<std::size_t>(std::min<std::uint64_t>(room, SIZE_MAX)));
+  const bool too_large = text ? text->size() > room : text.error().too_large;
+  if (too_large) {
+    return Message() << "Import failed for '" << std::string_view(instruction.path)
+                     << "': open imports exceed 256 MiB of script text";
+  }
   if (!text) {
     return Message() << "Import failed for '" << std::string_view(instruction.path)
                      << "': " << std::string_view(text.error().reason);
   }
   const std::uint64_t bytes = text->size();
-  if (bytes > inputs_.open_import_text_limit ||
-      imports_.open_text_bytes > inputs_.open_import_text_limit - bytes) {
-    return Message() << "Import failed for '" << std::string_view(instruction.path)
-                     << "': open imports exceed 256 MiB of script text";
-  }
   auto cached = imports_.parsed_by_text.find(*text);
   if (cached == imports_.parsed_by_text.end()) {
     auto parsed = parse_program(*text);

@@ -21,23 +21,27 @@ Program* body_of(Instruction& instruction) {
 }  // namespace
 
 Program::~Program() {
+  // The common cases first: a moved-from or empty body, and a body already stripped by the walk
+  // below, have nothing to detach.
+  if (instructions_.empty()) return;
   // Bodies detached here are destroyed below with no bodies of their own left, so their
-  // destructors find nothing to detach and the recursion stops at depth one.
-  std::vector<Program> pending;
+  // destructors find nothing to detach and the recursion stops at depth one. The work list holds
+  // the bare instruction arrays: each is visited once to detach its bodies, then freed.
+  std::vector<std::vector<Instruction>> pending;
   const auto detach_bodies = [&pending](std::vector<Instruction>& instructions) {
     for (Instruction& instruction : instructions) {
       Program* body = body_of(instruction);
       if (body != nullptr && !body->instructions_.empty()) {
-        pending.emplace_back();
-        pending.back().instructions_.swap(body->instructions_);
+        pending.push_back(std::move(body->instructions_));
+        body->instructions_.clear();  // a moved-from vector is only "valid"; make it empty
       }
     }
   };
   detach_bodies(instructions_);
   while (!pending.empty()) {
-    Program next = std::move(pending.back());
+    std::vector<Instruction> next = std::move(pending.back());
     pending.pop_back();
-    detach_bodies(next.instructions_);
+    detach_bodies(next);
   }
 }
 

@@ -7,6 +7,8 @@
 //
 // The fuel check, the charge and the recording happen in exactly one place, before the handler
 // runs, so that an instruction that fails is recorded too and a block's entry precedes its body's.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +35,11 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, const Run
                                RunState& state, RunSettings& settings) {
   const Program& top = *program;
   state.executed_commands.keep(std::move(program));
+  // A long flat script records one entry per statement: room for them at once.
+  state.executed_commands.reserve(state.executed_commands.size() +
+                                  static_cast<std::size_t>(std::min<std::uint64_t>(
+                                      inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used),
+                                      top.size())));
 
   detail::ImportState imports;
   detail::Handlers handlers(inputs, state, settings, imports);

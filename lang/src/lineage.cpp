@@ -29,7 +29,7 @@ std::string replay_hash(double residual) {
 }
 
 Result<void, RunError> build_lineage(RunState& state, std::string_view decision) {
-  if (state.executed_commands.total_text_length() > kLineageTextLimit) {
+  if (state.executed_commands.text_length_exceeds(kLineageTextLimit)) {
     return fail(RunError{"Lineage record exceeds 1 GiB of executed-command text"});
   }
   state.replay_hash = replay_hash(state.residual);
@@ -56,13 +56,10 @@ void append_lineage_pretty(std::string& out, const RunState& state, int depth) {
     commands += "[]";
   } else {
     commands += '[';
-    std::string text;  // one buffer for every entry
     for (std::size_t i = 0; i < log.size(); ++i) {
       commands += i == 0 ? "\n" : ",\n";
       object.indent(depth + 2);
-      text.clear();
-      log.append_text(text, i);
-      json::append_json_string(commands, text);
+      log.append_json_text(commands, i);
     }
     commands += '\n';
     object.indent(depth + 1);
@@ -76,6 +73,10 @@ void append_lineage_pretty(std::string& out, const RunState& state, int depth) {
 }
 
 }  // namespace detail
+
+void append_lineage_json(std::string& out, const RunState& state, int depth) {
+  detail::append_lineage_pretty(out, state, depth);
+}
 
 nlohmann::json lineage_document(const RunState& state) {
   if (!state.lineage) return nullptr;

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -49,8 +50,20 @@ ParseError owned(const Fail& failure) {
 
 constexpr bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_ascii_identifier_char(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// Every identifier byte is looked up here, once per byte of every keyword. Bytes from 0x80 on
+// are false: they begin or continue a multi-byte character, which the slow path decodes.
+constexpr std::array<bool, 256> kAsciiIdentifier = [] {
+  std::array<bool, 256> table{};
+  for (unsigned c = 0; c < 128; ++c) table[c] = is_ascii_identifier_char(static_cast<unsigned char>(c));
+  return table;
+}();
+
 constexpr bool is_ascii_identifier(char c) {
-  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  return kAsciiIdentifier[static_cast<unsigned char>(c)];
 }
 
 // ws -> (" " | "\t" | "\n" | "\r")*
@@ -68,7 +81,9 @@ Step<std::string_view> expect_tag(std::string_view text, std::string_view litera
 
 // identifier -> (Alphabetic | Nd | Nl | No | "_")+
 Step<std::string_view> read_identifier(std::string_view text) {
+  // ASCII runs first, one table look-up a byte; the loop below takes over at a non-ASCII byte.
   std::size_t i = 0;
+  while (i < text.size() && is_ascii_identifier(text[i])) ++i;
   while (i < text.size()) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
       if (!is_ascii_identifier(text[i])) break;
@@ -117,6 +132,9 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view lower_wor
 
 // special -> "infinity" | "inf" | "nan"      (any letter case, no sign; the longest word wins)
 Step<double> read_special_word(std::string_view text) {
+  if (text.empty() || ((text.front() | 0x20) != 'i' && (text.front() | 0x20) != 'n')) {
+    return fail(error_at(text, ParseErrorCode::Float));  // the common case: "residual()"
+  }
   struct Word {
     std::string_view lower;
     double value;
@@ -134,18 +152,45 @@ Step<double> read_special_word(std::string_view text) {
   return fail(error_at(text, ParseErrorCode::Float));
 }
 
+// The value of a number without an exponent whose digits were gathered as an integer, when that
+// is exact: at most 15 significant digits (below 2^53) and at most 22 fraction digits (10^f exact),
+// so one correctly rounded division gives the nearest double, the value convert_decimal returns.
+std::optional<double> exact_short_number(std::uint64_t digits, int significant, int fraction) {
+  static constexpr std::array<double, 23> kPowersOfTen{
+      1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (significant > 15 || fraction >= static_cast<int>(kPowersOfTen.size())) return std::nullopt;
+  return static_cast<double>(digits) / kPowersOfTen[static_cast<std::size_t>(fraction)];
+}
+
 // number   -> sign? mantissa exponent? | special
 // mantissa -> digit+ ("." digit*)? | "." digit+
 // exponent -> ("e" | "E") sign? digit+      (an "e" without digits is a Failure, not a retry)
 Step<double> read_number(std::string_view text) {
   std::size_t i = 0;
+  const bool negative = i < text.size() && text[i] == '-';
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  const std::size_t integral = count_digits(text, i);
+  // The digits are gathered while they are scanned, so that the usual short number ("0", "200",
+  // "0.001") is converted without a second pass.
+  std::uint64_t digits = 0;
+  int significant = 0;
+  int fraction = 0;
+  const auto gather = [&](std::size_t from, bool after_point) {
+    std::size_t j = from;
+    for (; j < text.size() && is_digit(text[j]); ++j) {
+      const auto digit = static_cast<std::uint64_t>(text[j] - '0');
+      fraction += after_point ? 1 : 0;
+      if (significant == 0 && digit == 0) continue;
+      if (++significant <= 15) digits = digits * 10 + digit;
+    }
+    return j - from;
+  };
+  const std::size_t integral = gather(i, false);
   i += integral;
   if (i < text.size() && text[i] == '.') {
-    const std::size_t fraction = count_digits(text, i + 1);
-    if (integral == 0 && fraction == 0) return read_special_word(text);
-    i += 1 + fraction;
+    const std::size_t fraction_digits = gather(i + 1, true);
+    if (integral == 0 && fraction_digits == 0) return read_special_word(text);
+    i += 1 + fraction_digits;
   } else if (integral == 0) {
     return read_special_word(text);
   }
@@ -155,6 +200,10 @@ Step<double> read_number(std::string_view text) {
     const std::size_t exponent = count_digits(text, digits_at);
     if (exponent == 0) return fail(Fail{Severity::Failure, text, ParseErrorCode::Float});
     i = digits_at + exponent;
+    return Parsed<double>{json::convert_decimal(text.substr(0, i)), text.substr(i)};
+  }
+  if (const std::optional<double> exact = exact_short_number(digits, significant, fraction)) {
+    return Parsed<double>{negative ? -*exact : *exact, text.substr(i)};
   }
   return Parsed<double>{json::convert_decimal(text.substr(0, i)), text.substr(i)};
 }
@@ -169,9 +218,9 @@ Step<std::string_view> skip_comment(std::string_view text) {
 // --- Statement forms ------------------------------------------------------------------------
 
 // A statement read up to its end, or up to the "{" of its body (opens_body), whose statements
-// the caller reads next.
+// the caller reads next. The instruction itself goes straight into the caller's slot: moving an
+// Instruction is a dispatch over 28 alternatives, which a value passed along would pay per step.
 struct Statement {
-  Instruction instruction;
   bool opens_body = false;
 };
 
@@ -227,9 +276,11 @@ class Cursor {
     return true;
   }
 
-  Step<Statement> finish(Instruction instruction, bool opens_body = false) const {
+  template <class T>
+  Step<Statement> finish(Instruction& out, T&& instruction, bool opens_body = false) const {
     if (!ok()) return fail(*failure_);
-    return Parsed<Statement>{Statement{std::move(instruction), opens_body}, rest_};
+    out = std::forward<T>(instruction);
+    return Parsed<Statement>{Statement{opens_body}, rest_};
   }
 
  private:
@@ -253,7 +304,7 @@ using FirstOperand =
 
 // Builds a one-operand instruction from a script number, saturating integer operands.
 template <class T>
-Instruction from_number(double x) {
+T from_number(double x) {
   if constexpr (std::is_same_v<FirstOperand<T>, double>) {
     return T{x};
   } else if constexpr (std::is_same_v<FirstOperand<T>, std::uint64_t>) {
@@ -267,90 +318,98 @@ Instruction from_number(double x) {
 // harmony, require_equilibrium, evolve, data, corrupt, log_level, budget_limit, time_window,
 // volatility_limit, max_exposure -> "(" number ")"
 template <class T>
-Step<Statement> number_form(std::string_view rest) {
+Step<Statement> number_form(std::string_view rest, Instruction& out) {
   double value = 0.0;
-  return Cursor(rest).tag("(").number(value).tag(")").finish(from_number<T>(value));
+  return Cursor(rest).tag("(").number(value).tag(")").finish(out, from_number<T>(value));
 }
 
 // residual, report, report_compact, report_verbose, report_json -> "(" [number] ")"
 // Only Residual keeps the number (0.0 when absent); the report forms drop it.
 template <class T>
-Step<Statement> optional_number_form(std::string_view rest) {
+Step<Statement> optional_number_form(std::string_view rest, Instruction& out) {
   double value = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").optional_number(value).tag(")");
   if constexpr (std::tuple_size_v<decltype(T{}.operands())> == 0) {
-    return cursor.finish(T{});
+    return cursor.finish(out, T{});
   } else {
-    return cursor.finish(T{value});
+    return cursor.finish(out, T{value});
   }
 }
 
 // report_to, link_identity, escalate, import -> "(" string ")"
 template <class T>
-Step<Statement> string_form(std::string_view rest) {
+Step<Statement> string_form(std::string_view rest, Instruction& out) {
   std::string text;
   Cursor cursor(rest);
   cursor.tag("(").string(text).tag(")");
-  return cursor.finish(T{std::move(text)});
+  return cursor.finish(out, T{std::move(text)});
 }
 
 // track_lineage, generate_zk_proof -> "(" boolean ")"
 template <class T>
-Step<Statement> boolean_form(std::string_view rest) {
+Step<Statement> boolean_form(std::string_view rest, Instruction& out) {
   bool enabled = false;
-  return Cursor(rest).tag("(").boolean(enabled).tag(")").finish(T{enabled});
+  return Cursor(rest).tag("(").boolean(enabled).tag(")").finish(out, T{enabled});
 }
 
 // if_broken -> ws "{" body "}"
-Step<Statement> if_broken_form(std::string_view rest) {
-  return Cursor(rest).ws().tag("{").finish(Branch{}, true);
+Step<Statement> if_broken_form(std::string_view rest, Instruction& out) {
+  Cursor cursor(rest);
+  cursor.ws().tag("{");
+  // The slot usually still holds the block read before this one, moved from and so empty: it is
+  // kept as it is, which spares assigning a fresh Branch (a dispatch and a teardown) per block.
+  if (const auto* branch = std::get_if<Branch>(&out);
+      cursor.ok() && branch != nullptr && branch->body.empty()) {
+    return Parsed<Statement>{Statement{true}, cursor.rest()};
+  }
+  return cursor.finish(out, Branch{}, true);
 }
 
 // assert_bounds -> "(" number "," ws number "," ws (string | number) ")"
 // The third argument is a string if one can be read there, else it must be a number.
-Step<Statement> assert_bounds_form(std::string_view rest) {
+Step<Statement> assert_bounds_form(std::string_view rest, Instruction& out) {
   double min = 0.0;
   double max = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").number(min).tag(",").ws().number(max).tag(",").ws();
   if (std::string name; cursor.try_string(name)) {
-    return cursor.tag(")").finish(AssertBoundsNamed{min, max, std::move(name)});
+    return cursor.tag(")").finish(out, AssertBoundsNamed{min, max, std::move(name)});
   }
   double index = 0.0;
-  return cursor.number(index).tag(")").finish(AssertBounds{min, max, saturate_u64(index)});
+  return cursor.number(index).tag(")").finish(out, AssertBounds{min, max, saturate_u64(index)});
 }
 
 // bind -> "(" string "," ws number ")"
-Step<Statement> bind_form(std::string_view rest) {
+Step<Statement> bind_form(std::string_view rest, Instruction& out) {
   std::string key;
   double index = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").string(key).tag(",").ws().number(index).tag(")");
-  return cursor.finish(Bind{std::move(key), saturate_u64(index)});
+  return cursor.finish(out, Bind{std::move(key), saturate_u64(index)});
 }
 
 // alias -> "(" number "," ws string ")"
-Step<Statement> alias_form(std::string_view rest) {
+Step<Statement> alias_form(std::string_view rest, Instruction& out) {
   double index = 0.0;
   std::string name;
   Cursor cursor(rest);
   cursor.tag("(").number(index).tag(",").ws().string(name).tag(")");
-  return cursor.finish(Alias{saturate_u64(index), std::move(name)});
+  return cursor.finish(out, Alias{saturate_u64(index), std::move(name)});
 }
 
 // bind_all -> "()"
-Step<Statement> bind_all_form(std::string_view rest) {
-  return Cursor(rest).tag("()").finish(BindAll{});
+Step<Statement> bind_all_form(std::string_view rest, Instruction& out) {
+  return Cursor(rest).tag("()").finish(out, BindAll{});
 }
 
 // if_greater_than -> "(" string "," ws number ")" ws "{" body "}"
-Step<Statement> if_greater_than_form(std::string_view rest) {
+Step<Statement> if_greater_than_form(std::string_view rest, Instruction& out) {
   std::string name;
   double threshold = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").string(name).tag(",").ws().number(threshold).tag(")").ws().tag("{");
-  return cursor.finish(IfGreaterThan{std::move(name), threshold, Program{}}, true);
+  return cursor.finish(out, IfGreaterThan{std::move(name), threshold, Program{}}, true);
 }
 
 // unknown -> "(" number ")", and then it fails anyway: the name is not a keyword. Which error a
@@ -363,7 +422,7 @@ Step<Statement> unknown_form(std::string_view name, std::string_view rest) {
   return fail(error_at(name, ParseErrorCode::Tag));
 }
 
-using Form = Step<Statement> (*)(std::string_view rest_after_keyword);
+using Form = Step<Statement> (*)(std::string_view rest_after_keyword, Instruction& out);
 
 struct KeywordForm {
   std::string_view keyword;
@@ -405,13 +464,41 @@ static_assert(kKeywordForms.size() + 1 == std::variant_size_v<InstructionKind>,
 
 // --- Statements and bodies ------------------------------------------------------------------
 
+// The rows of kKeywordForms by the keyword's first letter, so that a name is compared with at
+// most seven keywords ("r...") instead of all 27; every statement of every script comes here.
+struct KeywordIndex {
+  static constexpr std::size_t kMaxPerLetter = 8;
+  std::array<std::array<std::uint8_t, kMaxPerLetter>, 26> rows{};
+  std::array<std::uint8_t, 26> counts{};
+};
+
+constexpr KeywordIndex make_keyword_index() {
+  KeywordIndex index;
+  for (std::size_t row = 0; row < kKeywordForms.size(); ++row) {
+    const auto letter = static_cast<std::size_t>(kKeywordForms[row].keyword.front() - 'a');
+    index.rows[letter][index.counts[letter]++] = static_cast<std::uint8_t>(row);
+  }
+  return index;
+}
+
+constexpr KeywordIndex kKeywordIndex = make_keyword_index();
+
+const KeywordForm* find_keyword(std::string_view name) {
+  const char first = name.front();
+  if (first < 'a' || first > 'z') return nullptr;
+  const auto letter = static_cast<std::size_t>(first - 'a');
+  for (std::size_t i = 0; i < kKeywordIndex.counts[letter]; ++i) {
+    const KeywordForm& row = kKeywordForms[kKeywordIndex.rows[letter][i]];
+    if (row.keyword == name) return &row;
+  }
+  return nullptr;
+}
+
 // statement -> ws identifier form
-Step<Statement> read_statement_head(std::string_view text) {
+Step<Statement> read_statement_head(std::string_view text, Instruction& out) {
   Step<std::string_view> name = read_identifier(skip_ws(text));
   if (!name) return fail(name.error());
-  for (const KeywordForm& row : kKeywordForms) {
-    if (row.keyword == name->value) return row.form(name->rest);
-  }
+  if (const KeywordForm* row = find_keyword(name->value)) return row->form(name->rest, out);
   return unknown_form(name->value, name->rest);
 }
 
@@ -420,22 +507,30 @@ Program& body_of(Instruction& instruction) {
   return std::get<IfGreaterThan>(instruction).body;
 }
 
-// statement, where a form that opens a body continues with
-// body -> (ws statement)* ws, closed by "}" ("}" missing at the end of the text: Tag, input "")
-Step<Instruction> read_statement(std::string_view text) {
-  std::vector<Instruction> open;  // statements whose body is being read, innermost last
-  std::string_view rest = text;
+}  // namespace
+
+// Appends to bodies that are already in place in the tree; a friend of Program.
+class ProgramBuilder {
+ public:
+  /// Appends `instruction` to `body` and returns it where it now lives.
+  static Instruction& append(Program& body, Instruction&& instruction) {
+    body.push_back(std::move(instruction));
+    return body.instructions_.back();
+  }
+};
+
+namespace {
+
+// The body of `out`, whose head has just been read (`rest` follows its "{"), up to the "}" that
+// closes it.
+//
+// A statement that opens a body is put in its final place at once (its parent's body, or `out`)
+// and only its body goes on the stack of open bodies: a parent's body does not change while a
+// child is open, so the pointer stays valid, and nothing is moved again when the body closes.
+Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction& out) {
+  std::vector<Program*> open{&body_of(out)};  // bodies being read, innermost last
+  Instruction nested;                          // the slot for each statement inside a body
   while (true) {
-    Step<Statement> head = read_statement_head(rest);
-    if (!head) return fail(head.error());
-    rest = head->rest;
-    if (head->value.opens_body) {
-      open.push_back(std::move(head->value.instruction));
-    } else if (open.empty()) {
-      return Parsed<Instruction>{std::move(head->value.instruction), rest};
-    } else {
-      body_of(open.back()).push_back(std::move(head->value.instruction));
-    }
     // Close every body that ends here; stop at the next statement.
     while (true) {
       rest = skip_ws(rest);
@@ -443,12 +538,26 @@ Step<Instruction> read_statement(std::string_view text) {
       Step<std::string_view> close = expect_tag(rest, "}");
       if (!close) return fail(close.error());
       rest = close->rest;
-      Instruction closed = std::move(open.back());
       open.pop_back();
-      if (open.empty()) return Parsed<Instruction>{std::move(closed), rest};
-      body_of(open.back()).push_back(std::move(closed));
+      if (open.empty()) return rest;
     }
+    Step<Statement> head = read_statement_head(rest, nested);
+    if (!head) return fail(head.error());
+    rest = head->rest;
+    Instruction& placed = ProgramBuilder::append(*open.back(), std::move(nested));
+    if (head->value.opens_body) open.push_back(&body_of(placed));
   }
+}
+
+// statement, where a form that opens a body continues with
+// body -> (ws statement)* ws, closed by "}" ("}" missing at the end of the text: Tag, input "")
+// The statement goes to `out`; the rest of the text after it is returned. Most statements open
+// no body and are read without the stack of open bodies.
+Result<std::string_view, Fail> read_statement(std::string_view text, Instruction& out) {
+  Step<Statement> head = read_statement_head(text, out);
+  if (!head) return fail(head.error());
+  if (!head->value.opens_body) return head->rest;
+  return read_open_body(head->rest, out);
 }
 
 constexpr std::array<std::string_view, 4> kCodeNames{"Tag", "TakeUntil", "TakeWhile1", "Float"};
@@ -465,30 +574,45 @@ std::string parse_error_text(const ParseError& error) {
   return out;
 }
 
+// At least as many as the script's top-level statements: none is shorter than "data(0)".
+// Reserving that much up front spares a long script the copies and fresh pages of a growing
+// array. Pages of the reserve that stay unused are never touched, so the surplus costs address
+// space only, and a large one (comments, statements nested in bodies) is given back at the end.
+std::size_t statement_count_bound(std::string_view text) {
+  constexpr std::size_t kShortestStatement = 7;
+  return text.size() / kShortestStatement;
+}
+
 // program -> (ws (comment | statement))* ws
 Result<Program, ParseError> parse_program(std::string_view text) {
   Program program;
+  program.reserve(statement_count_bound(text));
+  Instruction current;  // each statement is read into this slot, then moved into the program
   std::string_view rest = text;
   while (true) {
     rest = skip_ws(rest);
-    if (rest.empty()) return Result<Program, ParseError>(std::move(program));
+    if (rest.empty()) {
+      if (program.size() < program.capacity() / 4) program.shrink_to_fit();
+      return Result<Program, ParseError>(std::move(program));
+    }
     if (rest.starts_with("//")) {
       Step<std::string_view> comment = skip_comment(rest);
       if (!comment) return fail(owned(comment.error()));
       rest = comment->rest;
       continue;
     }
-    Step<Instruction> statement = read_statement(rest);
+    auto statement = read_statement(rest, current);
     if (!statement) return fail(owned(statement.error()));
-    program.push_back(std::move(statement->value));
-    rest = statement->rest;
+    program.push_back(std::move(current));
+    rest = *statement;
   }
 }
 
 Result<Parsed<Instruction>, ParseError> parse_statement(std::string_view text) {
-  Step<Instruction> statement = read_statement(text);
+  Instruction instruction;
+  auto statement = read_statement(text, instruction);
   if (!statement) return fail(owned(statement.error()));
-  return std::move(*statement);
+  return Parsed<Instruction>{std::move(instruction), *statement};
 }
 
 }  // namespace tarn::lang

@@ -5,6 +5,10 @@
 // ("Is a directory") instead of reading as an empty file. The file is read in one loop into a
 // string reserved from fstat, then checked as UTF-8 in one pass with an eight-bytes-at-a-time
 // fast path for ASCII, which is what scripts almost always are.
+//
+// Whatever a path names, the read ends: the text is capped (an endless device fails once it
+// passes the cap), and a FIFO is opened without waiting for a writer. A FIFO that no process
+// writes to is a failure rather than an empty script, which a verifier would pass.
 #include "tarn/lang/source_file.hpp"
 
 #include <fcntl.h>
@@ -15,6 +19,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace tarn::lang {
 namespace {
@@ -92,12 +97,25 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
-Result<std::string, ReadError> read_text_file(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+Result<std::string, ReadError> read_text_file(const std::string& path, std::size_t max_bytes) {
+  // O_NONBLOCK only so that opening a FIFO does not wait for a writer; it is cleared below.
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) return fail(os_error(errno));
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return fail(os_error(errno));
   if (S_ISDIR(status.st_mode)) return fail(os_error(EISDIR));
+  const ReadError too_large{"text exceeds " + std::to_string(max_bytes) + " bytes", true};
+  if (S_ISREG(status.st_mode) && static_cast<std::uint64_t>(status.st_size) > max_bytes) {
+    return fail(too_large);
+  }
+  // A FIFO's first read stays non-blocking: it tells a writer that has written nothing yet
+  // (EAGAIN) from no writer at all (end of file at once). Everything else reads blocking.
+  bool first_fifo_read = S_ISFIFO(status.st_mode);
+  const auto read_blocking = [&file] {
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    return flags >= 0 && ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) == 0;
+  };
+  if (!first_fifo_read && !read_blocking()) return fail(os_error(errno));
 
   std::string text;
   // st_size is only a hint (0 for pipes and many special files): the loop reads to the end.
@@ -109,9 +127,22 @@ Result<std::string, ReadError> read_text_file(const std::string& path) {
     const ssize_t count = ::read(file.get(), chunk.data(), chunk.size());
     if (count < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN && first_fifo_read) {
+        first_fifo_read = false;
+        if (!read_blocking()) return fail(os_error(errno));
+        continue;
+      }
       return fail(os_error(errno));
     }
-    if (count == 0) break;
+    if (count == 0) {
+      if (first_fifo_read) return fail(ReadError{"FIFO has no writer"});
+      break;
+    }
+    if (first_fifo_read) {
+      first_fifo_read = false;
+      if (!read_blocking()) return fail(os_error(errno));
+    }
+    if (static_cast<std::size_t>(count) > max_bytes - text.size()) return fail(too_large);
     text.append(chunk.data(), static_cast<std::size_t>(count));
   }
   if (!is_valid_utf8(text)) return fail(ReadError{"stream did not contain valid UTF-8"});

@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/source_file.hpp"
@@ -17,7 +18,7 @@
 namespace tarn::tool {
 namespace {
 
-// Standard input read to its end, with the same UTF-8 rule as a file.
+// Standard input read to its end, with the same size limit and UTF-8 rule as a file.
 Result<std::string, lang::ReadError> read_standard_input() {
   std::string text;
   std::array<char, 64 * 1024> chunk;
@@ -28,6 +29,10 @@ Result<std::string, lang::ReadError> read_standard_input() {
       return fail(lang::ReadError{std::strerror(errno)});
     }
     if (count == 0) break;
+    if (static_cast<std::size_t>(count) > lang::kMaxScriptBytes - text.size()) {
+      return fail(lang::ReadError{
+          "text exceeds " + std::to_string(lang::kMaxScriptBytes) + " bytes", true});
+    }
     text.append(chunk.data(), static_cast<std::size_t>(count));
   }
   if (!lang::is_valid_utf8(text)) {

@@ -6,6 +6,7 @@
 // option value is validated here, and a bad one is a usage error (status 2) that names it.
 #include "run.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,7 +14,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <type_traits>
 #include <variant>
 #include <string_view>
 #include <vector>
@@ -187,52 +187,123 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
   return setup;
 }
 
-nlohmann::json number_or_null(double value) {
-  return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
+// The run result in the bytes that json::append_pretty gives a sorted document, written member by
+// member straight from the run state: the command texts (twice, with a lineage) are rendered
+// into the output once each and never copied into a document first.
+class PrettyObject {
+ public:
+  PrettyObject(std::string& out, int depth) : out_(out), depth_(depth) { out_ += '{'; }
+
+  /// Starts a member (callers go in ascending key order) and returns `out` for its value.
+  std::string& member(std::string_view key) {
+    out_ += empty_ ? "\n" : ",\n";
+    empty_ = false;
+    indent(depth_ + 1);
+    json::append_json_string(out_, key);
+    out_ += ": ";
+    return out_;
+  }
+  void close() {
+    if (!empty_) {
+      out_ += '\n';
+      indent(depth_);
+    }
+    out_ += '}';
+  }
+
+  /// An array member of `count` items, each written by `item(out, i)` on its own line.
+  template <class WriteItem>
+  void array(std::string_view key, std::size_t count, WriteItem&& item) {
+    std::string& out = member(key);
+    if (count == 0) {
+      out += "[]";
+      return;
+    }
+    out += '[';
+    for (std::size_t i = 0; i < count; ++i) {
+      out += i == 0 ? "\n" : ",\n";
+      indent(depth_ + 2);
+      item(out, i);
+    }
+    out += '\n';
+    indent(depth_ + 1);
+    out += ']';
+  }
+
+ private:
+  void indent(int depth) { out_.append(static_cast<std::size_t>(depth) * 2, ' '); }
+
+  std::string& out_;
+  int depth_;
+  bool empty_ = true;
+};
+
+void append_unsigned(std::string& out, std::uint64_t value) {
+  std::array<char, 20> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+  out.append(digits.data(), end);
 }
 
-template <class T>
-nlohmann::json optional_member(const std::optional<T>& value) {
-  if (!value) return nullptr;
-  if constexpr (std::is_same_v<T, double>) {
-    return number_or_null(*value);
+// Optional members are null when absent; floats are null when not finite, as in JSON.
+void append_member(std::string& out, const std::optional<double>& value) {
+  if (value) {
+    json::append_json_number(out, *value);
   } else {
-    return *value;
+    out += "null";
+  }
+}
+void append_member(std::string& out, const std::optional<std::uint64_t>& value) {
+  if (value) {
+    append_unsigned(out, *value);
+  } else {
+    out += "null";
+  }
+}
+void append_member(std::string& out, const std::optional<std::string>& value) {
+  if (value) {
+    json::append_json_string(out, *value);
+  } else {
+    out += "null";
   }
 }
 
-nlohmann::json numbers(std::span<const double> values) {
-  nlohmann::json array = nlohmann::json::array();
-  for (const double value : values) array.push_back(number_or_null(value));
-  return array;
+void append_numbers(PrettyObject& object, std::string_view key, std::span<const double> values) {
+  object.array(key, values.size(),
+               [&](std::string& out, std::size_t i) { json::append_json_number(out, values[i]); });
 }
 
 /// The whole run result; every member is always there, null when the run has no value for it.
-nlohmann::json result_document(const lang::RunState& state, std::span<const double> values) {
-  nlohmann::json document = nlohmann::json::object();
-  document["budget_limit"] = optional_member(state.budget_limit);
-  document["decision"] = std::string(lang::run_decision(state));
-  document["escalation"] = optional_member(state.escalation);
-  document["executed_commands"] = state.executed_commands.texts();
-  document["fuel_used"] = state.fuel_used;
-  document["healed_indices"] = state.healed_indices;
-  document["identity"] = optional_member(state.identity);
-  document["last_healed"] = optional_member(state.last_healed);
-  document["lineage"] = lang::lineage_document(state);
-  document["max_exposure"] = optional_member(state.max_exposure);
-  document["pass"] = state.pass;
-  document["replay_hash"] = optional_member(state.replay_hash);
-  document["report_path"] = optional_member(state.report_path);
-  document["report_text"] = optional_member(state.report_text);
-  document["residual"] = number_or_null(state.residual);
-  document["residual_log"] = numbers(state.residual_log);
-  document["revealed"] = optional_member(state.revealed);
-  document["signature"] = optional_member(state.signature);
-  document["time_window"] = optional_member(state.time_window);
-  document["values"] = numbers(values);
-  document["volatility_limit"] = optional_member(state.volatility_limit);
-  document["zk_proof"] = optional_member(state.zk_proof);
-  return document;
+void append_result(std::string& out, const lang::RunState& state, std::span<const double> values) {
+  PrettyObject document(out, 0);
+  append_member(document.member("budget_limit"), state.budget_limit);
+  json::append_json_string(document.member("decision"), lang::run_decision(state));
+  append_member(document.member("escalation"), state.escalation);
+  document.array("executed_commands", state.executed_commands.size(),
+                 [&](std::string& text, std::size_t i) {
+                   state.executed_commands.append_json_text(text, i);
+                 });
+  append_unsigned(document.member("fuel_used"), state.fuel_used);
+  document.array("healed_indices", state.healed_indices.size(),
+                 [&](std::string& text, std::size_t i) {
+                   append_unsigned(text, state.healed_indices[i]);
+                 });
+  append_member(document.member("identity"), state.identity);
+  append_member(document.member("last_healed"), state.last_healed);
+  lang::append_lineage_json(document.member("lineage"), state, 1);
+  append_member(document.member("max_exposure"), state.max_exposure);
+  document.member("pass") += state.pass ? "true" : "false";
+  append_member(document.member("replay_hash"), state.replay_hash);
+  append_member(document.member("report_path"), state.report_path);
+  append_member(document.member("report_text"), state.report_text);
+  json::append_json_number(document.member("residual"), state.residual);
+  append_numbers(document, "residual_log", state.residual_log);
+  append_member(document.member("revealed"), state.revealed);
+  append_member(document.member("signature"), state.signature);
+  append_member(document.member("time_window"), state.time_window);
+  append_numbers(document, "values", values);
+  append_member(document.member("volatility_limit"), state.volatility_limit);
+  append_member(document.member("zk_proof"), state.zk_proof);
+  document.close();
 }
 
 }  // namespace
@@ -249,11 +320,11 @@ ToolOutput run_command(const RunCommandOptions& options) {
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
-  if (run->executed_commands.total_text_length() > kCommandTextLimit) {
+  if (run->executed_commands.text_length_exceeds(kCommandTextLimit)) {
     return {"", "tarn run: executed-command text exceeds 1 GiB; the run result is not shown\n", 1};
   }
   ToolOutput output;
-  json::append_pretty(output.out, result_document(*run, setup.values));
+  append_result(output.out, *run, setup.values);
   output.out += '\n';
   return output;
 }

@@ -44,8 +44,15 @@ class CommandLog {
   void append_text(std::string& out, std::size_t i) const {
     append_canonical_text(out, *entries_[i]);
   }
+  /// Appends the canonical text of entry i to `out` as a JSON string literal, rendered in place.
+  /// **Example**: Alias(1, "a") -> "Alias(1, \"a\")" with the quotes.
+  void append_json_text(std::string& out, std::size_t i) const;
+  /// Room for `count` entries, so that a long run records without regrowing the log.
+  void reserve(std::size_t count) { entries_.reserve(count); }
   /// Sum of the lengths of all entries' texts, without rendering them.
   std::uint64_t total_text_length() const;
+  /// Whether total_text_length() > limit; cheap when the texts are far below the limit.
+  bool text_length_exceeds(std::uint64_t limit) const;
   /// Every entry's text, in order.
   std::vector<std::string> texts() const;
 
@@ -115,6 +122,12 @@ struct RunInputs {
 /// exceeded)" after one recorded instruction and fuel_used 11; with 12 it succeeds.
 Result<void, RunError> execute(std::shared_ptr<const Program> program, const RunInputs& inputs,
                                RunState& state, RunSettings& settings);
+
+/// Appends the lineage in the pretty JSON form that json::append_pretty gives lineage_document,
+/// its opening brace where `out` ends and `depth` the indentation level of that line ("null"
+/// when the run built none). Writes the command texts straight from the log, with no document.
+/// **Example**: depth 0 -> "{\n  \"executed_commands\": [\n    \"TrackLineage(true)\"\n  ],\n ...}"
+void append_lineage_json(std::string& out, const RunState& state, int depth);
 
 /// The lineage as a JSON object with sorted keys (executed_commands, final_residual, fuel_used,
 /// gate_state, identity), or null when the run built none. Renders every command text.

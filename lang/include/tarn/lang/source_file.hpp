@@ -1,6 +1,7 @@
 // Reading a script file whole as UTF-8 text: the verifier's script, imported files, `tarn check`.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,11 +13,19 @@ namespace tarn::lang {
 /// "stream did not contain valid UTF-8" when the bytes are not UTF-8.
 struct ReadError {
   std::string reason;
+  bool too_large = false;  // the text went past the size limit of the read
 };
 
+/// The most script text read from one file: 256 MiB, the same bound as the text of all imports
+/// open at once. Without it a device such as /dev/zero would be read until memory runs out.
+inline constexpr std::size_t kMaxScriptBytes = std::size_t{256} << 20;
+
 /// Reads the whole file at `path` (relative to the working directory). A directory, a missing or
-/// unreadable file and invalid UTF-8 are failures. "-" is an ordinary file name here.
-Result<std::string, ReadError> read_text_file(const std::string& path);
+/// unreadable file, more than `max_bytes` of text, a FIFO that no process writes to, and invalid
+/// UTF-8 are failures. "-" is an ordinary file name here.
+/// **Example**: read_text_file("/dev/zero").error().reason == "text exceeds 268435456 bytes".
+Result<std::string, ReadError> read_text_file(const std::string& path,
+                                              std::size_t max_bytes = kMaxScriptBytes);
 
 /// True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);

@@ -1,0 +1,212 @@
+// Hostile inputs to the tarn tool: every character class inside strings and numbers of a thousand
+// digits as `tarn check` shows them, and files, devices and imports that must end in a defined
+// failure (exit status 1 with its message) or in a run, never in a crash, a hang or a signal.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tarn/testing/process.hpp"
+
+namespace {
+
+using namespace std::string_view_literals;
+using tarn::testing::ProcessOptions;
+using tarn::testing::ProcessResult;
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            ("tarn-hostile-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_ / "dir");
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path_); }
+  std::string path() const { return path_.string(); }
+  void write(const std::string& name, const std::string& text) const {
+    tarn::testing::write_file((path_ / name).string(), text);
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string repeat(std::string_view text, std::size_t count) {
+  std::string out;
+  out.reserve(text.size() * count);
+  for (std::size_t i = 0; i < count; ++i) out += text;
+  return out;
+}
+
+/// Runs the tarn tool inside `dir`, so that scripts name their files by relative paths.
+ProcessResult tarn_in(const ScratchDir& dir, const std::vector<std::string>& arguments) {
+  ProcessOptions options;
+  options.working_directory = dir.path();
+  return tarn::testing::run_process(tarn::testing::tool_path("tarn"), arguments, options);
+}
+
+/// `tarn check` on one script text: its standard output, or its standard error on failure.
+std::string check_text(const std::string& text) {
+  ScratchDir dir;
+  dir.write("s", text);
+  const ProcessResult result = tarn_in(dir, {"check", "s"});
+  return result.status == 0 ? result.out : result.err;
+}
+
+TEST(HostileCheck, EveryCharacterClassInsideStrings) {
+  struct Case {
+    std::string_view name;
+    std::string raw;
+    std::string_view escaped;
+  };
+  std::string printable_ascii;
+  for (char c = ' '; c <= '~'; ++c) {
+    if (c != '"' && c != '\\') printable_ascii += c;
+  }
+  const Case cases[] = {
+      {"printable ASCII", printable_ascii, ""},  // expected: itself
+      {"backslash", "\\", "\\\\"},
+      {"tab, line feed, carriage return", "\t\n\r", "\\t\\n\\r"},
+      {"NUL", std::string(1, '\0'), "\\0"},
+      {"other C0 controls", "\x01\x08\x0b\x0c\x1b\x1f", "\\u{1}\\u{8}\\u{b}\\u{c}\\u{1b}\\u{1f}"},
+      {"DEL", "\x7f", "\\u{7f}"},
+      {"C1 control", "\u0085", "\\u{85}"},
+      {"letters, marks spaced, symbols", "\u00e9\u00df\u4e2d\u0416\u20ac\u00b5\U0001F600", ""},
+      {"space separators other than space", "\u00a0\u2003\u3000", "\\u{a0}\\u{2003}\\u{3000}"},
+      {"line and paragraph separators", "\u2028\u2029", "\\u{2028}\\u{2029}"},
+      {"format characters", "\u00ad\u200b\u200d\u2066\ufeff\U000E0001",
+       "\\u{ad}\\u{200b}\\u{200d}\\u{2066}\\u{feff}\\u{e0001}"},
+      {"grapheme extenders", "e\u0301\ufe0f\u200c", "e\\u{301}\\u{fe0f}\\u{200c}"},
+      {"private use", "\ue000\U000F0000\U0010FFFD", "\\u{e000}\\u{f0000}\\u{10fffd}"},
+      {"unassigned and noncharacters", "\u0378\uffff\U0010FFFF", "\\u{378}\\u{ffff}\\u{10ffff}"},
+      {"single quote", "'", "'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string escaped = c.escaped.empty() ? c.raw : std::string(c.escaped);
+    EXPECT_EQ(check_text("escalate(\"" + c.raw + "\")\n"), "Escalate(\"" + escaped + "\")\n");
+  }
+}
+
+TEST(HostileCheck, ThousandDigitNumbers) {
+  const std::string zeros(984, '0');
+  struct Case {
+    std::string script;
+    std::string_view canonical;
+  };
+  const Case cases[] = {
+      {"data(" + std::string(1000, '1') + ")", "Data(inf)"},
+      {"data(-" + std::string(1000, '1') + ")", "Data(-inf)"},
+      {"data(0." + std::string(998, '0') + "1)", "Data(0.0)"},
+      {"data(-0." + std::string(998, '0') + "1)", "Data(-0.0)"},
+      {"data(1." + std::string(998, '0') + ")", "Data(1.0)"},
+      // 2^53 + 1 is halfway between two doubles: exactly halfway rounds to even, a last digit
+      // 999 places further on decides it upwards.
+      {"data(9007199254740993" + zeros + "e-984)", "Data(9007199254740992.0)"},
+      {"data(9007199254740993" + zeros.substr(1) + "1e-984)", "Data(9007199254740994.0)"},
+      {"data(1e" + std::string(997, '0') + "5)", "Data(100000.0)"},
+      {"data(1e-" + std::string(998, '9') + ")", "Data(0.0)"},
+      {"evolve(" + std::string(1000, '7') + ")", "Evolve(18446744073709551615)"},
+      {"log_level(" + std::string(1000, '3') + ")", "LogLevel(255)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.canonical);
+    EXPECT_EQ(check_text(c.script + "\n"), std::string(c.canonical) + "\n");
+  }
+}
+
+TEST(HostileCheck, NulBytes) {
+  EXPECT_EQ(check_text(std::string("link_identity(\"a\0b\")\n"sv)), "LinkIdentity(\"a\\0b\")\n");
+  EXPECT_EQ(check_text(std::string("report()\0report()"sv)),
+            "Parse error: Error(Error { input: \"\\0report()\", code: TakeWhile1 })\n");
+}
+
+TEST(HostileCheck, MillionDeepBody) {
+  const std::size_t depth = 1000000;
+  ScratchDir dir;
+  dir.write("deep", repeat("if_broken {", depth) + repeat("}", depth));
+  const ProcessResult checked = tarn_in(dir, {"check", "deep"});
+  EXPECT_EQ(checked.status, 0);
+  EXPECT_EQ(checked.out.size(), depth * std::string_view("Branch([])").size() + 1);
+  const ProcessResult run = tarn_in(dir, {"run", "deep"});  // intact memory: the block is skipped
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("\"fuel_used\": 1,"), std::string::npos);
+}
+
+// Files that cannot be read as a script: each fails with its reason, whatever the path names.
+TEST(HostileFiles, UnreadableScriptsFail) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
+  const std::string long_name(131071, 'n');  // the longest argument the kernel passes on
+  struct Case {
+    std::string file;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"/dev/zero", "text exceeds 268435456 bytes"},
+      {"fifo", "FIFO has no writer"},
+      {long_name, "File name too long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    for (const std::string command : {"check", "run"}) {
+      const ProcessResult result = tarn_in(dir, {command, c.file});
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(result.err, "tarn: cannot read '" + c.file + "': " + c.reason + "\n");
+    }
+  }
+}
+
+TEST(HostileFiles, ImportsAndReportTargets) {
+  ScratchDir dir;
+  dir.write("a", "import(\"b\")\n");
+  dir.write("b", "residual()\nimport(\"a\")\n");
+  dir.write("latin1", "report()\n// caf\xe9\n");
+  struct Case {
+    std::string script;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"import(\"a\")", 1, "Out of fuel (Gas limit exceeded)\n"},
+      {"import(\"dir\")", 1, "Import failed for 'dir': Is a directory\n"},
+      {"import(\"latin1\")", 1,
+       "Import failed for 'latin1': stream did not contain valid UTF-8\n"},
+      {"import(\"/dev/zero\")", 1,
+       "Import failed for '/dev/zero': open imports exceed 256 MiB of script text\n"},
+      {"report()\nreport_to(\"dir\")", 0, ""},
+      {"report()\nreport_to(\"/dev/full\")", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    dir.write("s", c.script + "\n");
+    const ProcessResult result = tarn_in(dir, {"run", "s"});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
+TEST(HostileFiles, HundredThousandAliases) {
+  ScratchDir dir;
+  std::string aliases;
+  for (int i = 0; i < 100000; ++i) {
+    aliases += "alias(" + std::to_string(i % 4) + ", \"a" + std::to_string(i) + "\")\n";
+  }
+  dir.write("s", aliases + "assert_bounds(0, 200, \"a99999\")\n");
+  const ProcessResult result = tarn_in(dir, {"run", "s", "--fuel=100001"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("\"fuel_used\": 100001,"), std::string::npos);
+  dir.write("s", aliases + "assert_bounds(0, 50, \"a99999\")\n");
+  const ProcessResult failed = tarn_in(dir, {"run", "s", "--fuel=100001"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err,
+            "Bounds assertion failed for 'a99999' (index 3): value 74.12530193412877 not in [0, 50]\n");
+}
+
+}  // namespace
