@@ -104,9 +104,11 @@ Result<std::string, ReadError> read_text_file(const std::string& path, std::size
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return fail(os_error(errno));
   if (S_ISDIR(status.st_mode)) return fail(os_error(EISDIR));
-  const ReadError too_large{"text exceeds " + std::to_string(max_bytes) + " bytes", true};
+  const auto too_large = [max_bytes] {
+    return ReadError{"text exceeds " + std::to_string(max_bytes) + " bytes", true};
+  };
   if (S_ISREG(status.st_mode) && static_cast<std::uint64_t>(status.st_size) > max_bytes) {
-    return fail(too_large);
+    return fail(too_large());
   }
   // A FIFO's first read stays non-blocking: it tells a writer that has written nothing yet
   // (EAGAIN) from no writer at all (end of file at once). Everything else reads blocking.
@@ -142,7 +144,7 @@ Result<std::string, ReadError> read_text_file(const std::string& path, std::size
       first_fifo_read = false;
       if (!read_blocking()) return fail(os_error(errno));
     }
-    if (static_cast<std::size_t>(count) > max_bytes - text.size()) return fail(too_large);
+    if (static_cast<std::size_t>(count) > max_bytes - text.size()) return fail(too_large());
     text.append(chunk.data(), static_cast<std::size_t>(count));
   }
   if (!is_valid_utf8(text)) return fail(ReadError{"stream did not contain valid UTF-8"});
