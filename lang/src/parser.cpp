@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "huge_pages.hpp"
 #include "tarn/json/number_text.hpp"
 #include "unicode.hpp"
 
@@ -587,6 +588,7 @@ std::size_t statement_count_bound(std::string_view text) {
 Result<Program, ParseError> parse_program(std::string_view text) {
   Program program;
   program.reserve(statement_count_bound(text));
+  detail::advise_huge_pages(program.begin(), program.capacity() * sizeof(Instruction));
   Instruction current;  // each statement is read into this slot, then moved into the program
   std::string_view rest = text;
   while (true) {

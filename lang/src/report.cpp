@@ -10,13 +10,20 @@
 #include <cerrno>
 #include <string>
 
+#include "huge_pages.hpp"
 #include "run_finish.hpp"
 
 namespace tarn::lang::detail {
 namespace {
 
+// Room for the whole report up front: a long record would otherwise grow the text by doubling,
+// copying it and faulting in fresh pages each time. 64 bytes covers an indented entry of the
+// usual kinds; longer ones only cost a regrowth.
 std::string json_report(const RunState& state, std::string_view decision) {
+  constexpr std::size_t kBytesPerEntry = 64;
   std::string out;
+  out.reserve(512 + kBytesPerEntry * state.executed_commands.size());
+  advise_huge_pages(out.data(), out.capacity());
   PrettyObject report(out, 0);
   append_optional_string(report.member("escalate_reason"), state.escalation);
   report.member("fuel_consumed") += std::to_string(state.fuel_used);
