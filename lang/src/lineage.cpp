@@ -51,20 +51,8 @@ void append_lineage_pretty(std::string& out, const RunState& state, int depth) {
   const CommandLog& log = state.executed_commands;
   PrettyObject object(out, depth);
 
-  std::string& commands = object.member("executed_commands");
-  if (log.empty()) {
-    commands += "[]";
-  } else {
-    commands += '[';
-    for (std::size_t i = 0; i < log.size(); ++i) {
-      commands += i == 0 ? "\n" : ",\n";
-      object.indent(depth + 2);
-      log.append_json_text(commands, i);
-    }
-    commands += '\n';
-    object.indent(depth + 1);
-    commands += ']';
-  }
+  object.array("executed_commands", log.size(),
+               [&log](std::string& text, std::size_t i) { log.append_json_text(text, i); });
   json::append_json_number(object.member("final_residual"), lineage.final_residual);
   object.member("fuel_used") += std::to_string(lineage.fuel_used);
   json::append_json_string(object.member("gate_state"), lineage.gate_state);

@@ -7,44 +7,14 @@
 #include <string_view>
 
 #include "tarn/json/number_text.hpp"
+#include "tarn/json/pretty_object.hpp"
 #include "tarn/json/writer.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang::detail {
 
-/// Writes one JSON object in the pretty form member by member, straight into `out`: the lineage
-/// can hold up to a gigabyte of text, which a document would copy once more. The caller passes
-/// members in ascending key order, as a sorted document would write them.
-class PrettyObject {
- public:
-  /// The opening brace goes where `out` ends; `depth` is the indentation level of that line.
-  PrettyObject(std::string& out, int depth) : out_(out), depth_(depth) { out_ += '{'; }
-
-  /// Starts a member and returns `out` for its value.
-  std::string& member(std::string_view key) {
-    out_ += empty_ ? "\n" : ",\n";
-    empty_ = false;
-    indent(depth_ + 1);
-    json::append_json_string(out_, key);
-    out_ += ": ";
-    return out_;
-  }
-  void close() {
-    if (!empty_) {
-      out_ += '\n';
-      indent(depth_);
-    }
-    out_ += '}';
-  }
-  void indent(int depth) { out_.append(static_cast<std::size_t>(depth) * 2, ' '); }
-  int depth() const { return depth_; }
-
- private:
-  std::string& out_;
-  int depth_;
-  bool empty_ = true;
-};
+using json::PrettyObject;
 
 inline void append_optional_string(std::string& out, const std::optional<std::string>& text) {
   if (text) {

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/json/number_text.hpp"
+#include "tarn/json/pretty_object.hpp"
 #include "tarn/json/writer.hpp"
 #include "tarn/lang/runner.hpp"
 #include "tarn/lang/source_file.hpp"
@@ -187,56 +188,10 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
   return setup;
 }
 
-// The run result in the bytes that json::append_pretty gives a sorted document, written member by
-// member straight from the run state: the command texts (twice, with a lineage) are rendered
-// into the output once each and never copied into a document first.
-class PrettyObject {
- public:
-  PrettyObject(std::string& out, int depth) : out_(out), depth_(depth) { out_ += '{'; }
-
-  /// Starts a member (callers go in ascending key order) and returns `out` for its value.
-  std::string& member(std::string_view key) {
-    out_ += empty_ ? "\n" : ",\n";
-    empty_ = false;
-    indent(depth_ + 1);
-    json::append_json_string(out_, key);
-    out_ += ": ";
-    return out_;
-  }
-  void close() {
-    if (!empty_) {
-      out_ += '\n';
-      indent(depth_);
-    }
-    out_ += '}';
-  }
-
-  /// An array member of `count` items, each written by `item(out, i)` on its own line.
-  template <class WriteItem>
-  void array(std::string_view key, std::size_t count, WriteItem&& item) {
-    std::string& out = member(key);
-    if (count == 0) {
-      out += "[]";
-      return;
-    }
-    out += '[';
-    for (std::size_t i = 0; i < count; ++i) {
-      out += i == 0 ? "\n" : ",\n";
-      indent(depth_ + 2);
-      item(out, i);
-    }
-    out += '\n';
-    indent(depth_ + 1);
-    out += ']';
-  }
-
- private:
-  void indent(int depth) { out_.append(static_cast<std::size_t>(depth) * 2, ' '); }
-
-  std::string& out_;
-  int depth_;
-  bool empty_ = true;
-};
+// The run result is written member by member straight from the run state (json::PrettyObject):
+// the command texts (twice, with a lineage) are rendered into the output once each and never
+// copied into a document first.
+using json::PrettyObject;
 
 void append_unsigned(std::string& out, std::uint64_t value) {
   std::array<char, 20> digits{};
