@@ -8,9 +8,12 @@
 
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace tarn::lang {
 namespace {
+
+using tarn::testing::repeat;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -31,13 +34,6 @@ Instruction nested_branch(std::size_t depth) {
     inner = Branch{std::move(body)};
   }
   return inner;
-}
-
-std::string repeat(std::string_view piece, std::size_t count) {
-  std::string out;
-  out.reserve(piece.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += piece;
-  return out;
 }
 
 TEST(CanonicalText, EveryVariant) {

@@ -14,9 +14,13 @@
 #include "tarn/lang/runner.hpp"
 #include "tarn/memory/state_memory.hpp"
 #include "tarn/testing/process.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace tarn::lang {
 namespace {
+
+using tarn::testing::ScratchDir;
+using tarn::testing::repeat;
 
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
@@ -53,30 +57,6 @@ Executed run_program(std::string_view script, Memory& memory, std::uint64_t fuel
       execute(std::make_shared<const Program>(std::move(*parsed)), inputs, state, settings);
   return {std::move(result), std::move(state), std::move(settings)};
 }
-
-std::string repeat(std::string_view text, std::size_t times) {
-  std::string out;
-  out.reserve(text.size() * times);
-  for (std::size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
-
-/// A fresh directory per test for script files; scripts name files by absolute path.
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("tarn-interpreter-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 TEST(Execute, FuelAccounting) {
   struct Case {

@@ -7,9 +7,12 @@
 
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace tarn::lang {
 namespace {
+
+using tarn::testing::repeat;
 
 constexpr Severity E = Severity::Error;
 constexpr Severity F = Severity::Failure;
@@ -22,13 +25,6 @@ std::string render(const Program& program) {
     if (!out.empty()) out += '\n';
     append_canonical_text(out, instruction);
   }
-  return out;
-}
-
-std::string repeat(std::string_view piece, std::size_t count) {
-  std::string out;
-  out.reserve(piece.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += piece;
   return out;
 }
 

@@ -16,9 +16,13 @@
 #include "tarn/lang/runner.hpp"
 #include "tarn/memory/state_memory.hpp"
 #include "tarn/testing/process.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace tarn::lang {
 namespace {
+
+using tarn::testing::ScratchDir;
+using tarn::testing::repeat;
 
 struct Memory {
   std::array<std::int8_t, 4> signs = memory::kDefaultSigns;
@@ -34,28 +38,6 @@ Result<RunState, RunError> run(Memory& memory, std::string_view script,
                                std::uint64_t fuel_limit = 100000) {
   return run_script(memory.signs, memory.values, nullptr, script, fuel_limit);
 }
-
-std::string repeat(std::string_view text, std::size_t times) {
-  std::string out;
-  for (std::size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("tarn-runner-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 TEST(RunScript, ParseErrorsComeFirst) {
   Memory memory;

@@ -10,38 +10,16 @@
 #include <vector>
 
 #include "tarn/testing/process.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace {
+
+using tarn::testing::ScratchDir;
+using tarn::testing::repeat;
 
 using namespace std::string_view_literals;
 using tarn::testing::ProcessOptions;
 using tarn::testing::ProcessResult;
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("tarn-hostile-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_ / "dir");
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string path() const { return path_.string(); }
-  void write(const std::string& name, const std::string& text) const {
-    tarn::testing::write_file((path_ / name).string(), text);
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
 
 /// Runs the tarn tool inside `dir`, so that scripts name their files by relative paths.
 ProcessResult tarn_in(const ScratchDir& dir, const std::vector<std::string>& arguments) {
@@ -165,6 +143,7 @@ TEST(HostileFiles, UnreadableScriptsFail) {
 
 TEST(HostileFiles, ImportsAndReportTargets) {
   ScratchDir dir;
+  dir.make_dir("dir");
   dir.write("a", "import(\"b\")\n");
   dir.write("b", "residual()\nimport(\"a\")\n");
   dir.write("latin1", "report()\n// caf\xe9\n");

@@ -13,9 +13,13 @@
 
 #include "tarn/testing/process.hpp"
 #include "verifier.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace qrv {
 namespace {
+
+using tarn::testing::ScratchDir;
+using tarn::testing::repeat;
 
 using namespace std::string_view_literals;
 using tarn::testing::ProcessOptions;
@@ -23,32 +27,6 @@ using tarn::testing::ProcessResult;
 
 constexpr std::string_view kOpen = "Status: OPEN\n";
 constexpr std::string_view kSilence = "Status: SILENCE\n";
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("qrv-hostile-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_ / "dir");
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string path() const { return path_.string(); }
-  void write(const std::string& name, const std::string& text) const {
-    tarn::testing::write_file((path_ / name).string(), text);
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
 
 /// Runs the verifier inside `dir`, so that scripts name their files by relative paths.
 ProcessResult verifier_in(const ScratchDir& dir, const std::vector<std::string>& arguments) {
@@ -101,6 +79,7 @@ TEST(HostileScripts, EndInADefinedVerdict) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
+    dir.make_dir("dir");
     for (const auto& [name, text] : c.files) dir.write(name, text);
     const ProcessResult result = verifier_in(dir, {"--script=" + c.script});
     EXPECT_EQ(result.status, 0);

@@ -14,9 +14,13 @@
 #include "script_verdict.hpp"
 #include "tarn/testing/process.hpp"
 #include "verifier.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace qrv {
 namespace {
+
+using tarn::testing::ScratchDir;
+using tarn::testing::repeat;
 
 constexpr std::string_view kSuccessExample =
     R"json({"audit_history":[{"action":"evaluate","status":"verified"}],"corrupted_index":null,)json"
@@ -25,27 +29,6 @@ constexpr std::string_view kSuccessExample =
     R"json("provenance_signature":"ed25519:authentic","provenance_verified":true,"residual_final":0.0,)json"
     R"json("residual_history":["0.000000"],"revealed":null,"revealed_matches":true})json"
     "\n";
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("qrv-script-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string write(const std::string& name, const std::string& text) const {
-    const std::string path = (path_ / name).string();
-    tarn::testing::write_file(path, text);
-    return path;
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 constexpr std::array<std::int8_t, 4> kSigns{1, -1, -1, 1};
 
@@ -68,12 +51,6 @@ std::string check(const std::string& path, bool emit_json,
   Prepared memory(corrupt_index);
   std::string out;
   run_script_check(kSigns, memory.values, memory.corruption, path, emit_json, out);
-  return out;
-}
-
-std::string repeat(std::string_view text, std::size_t times) {
-  std::string out;
-  for (std::size_t i = 0; i < times; ++i) out += text;
   return out;
 }
 
