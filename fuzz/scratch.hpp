@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -97,20 +98,20 @@ struct PathsNamed {
 
 inline PathsNamed paths_named(const lang::Program& program) {
   PathsNamed named;
-  std::vector<const lang::Program*> pending{&program};
+  std::vector<std::span<const lang::Instruction>> pending{program};
   while (!pending.empty()) {
-    const lang::Program* current = pending.back();
+    const std::span<const lang::Instruction> current = pending.back();
     pending.pop_back();
-    for (const lang::Instruction& instruction : *current) {
+    for (const lang::Instruction& instruction : current) {
       if (const auto* import = std::get_if<lang::Import>(&instruction)) {
         named.inside = named.inside && stays_inside(import->path);
       } else if (const auto* target = std::get_if<lang::ReportTo>(&instruction)) {
         named.inside = named.inside && stays_inside(target->target);
         named.writes = true;
       } else if (const auto* branch = std::get_if<lang::Branch>(&instruction)) {
-        pending.push_back(&branch->body);
+        pending.push_back(branch->body);
       } else if (const auto* test = std::get_if<lang::IfGreaterThan>(&instruction)) {
-        pending.push_back(&test->body);
+        pending.push_back(test->body);
       }
     }
   }

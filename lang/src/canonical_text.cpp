@@ -2,8 +2,8 @@
 //
 // One generic walk serves every variant through its `variant_name` and `operands()`, and serves
 // both rendering and measuring through a sink, so the two can never disagree. Bodies are walked
-// with an explicit stack of tasks, not recursion: a task either resumes an instruction's operands
-// after a body or writes the next instruction of a body. Text is escaped the way fmt does it:
+// with an explicit stack of tasks, not recursion: one task per open body, which writes the
+// body's next instruction or closes it. Text is escaped the way fmt does it:
 // copy the longest run that needs no escape, then write one escape; only non-ASCII characters
 // are looked up in the Unicode tables.
 #include <array>
@@ -22,14 +22,12 @@
 
 namespace tarn::lang {
 
-// Reads and fills the body length cache; a friend of Program.
-class ProgramAccess {
+// Reads and fills the body length cache; a friend of Body.
+class BodyAccess {
  public:
-  static std::uint64_t cached_length(const Program& body) { return body.body_text_length_; }
-  static void cache_length(const Program& body, std::uint64_t length) {
-    body.body_text_length_ = length;
-  }
-  static constexpr std::uint64_t kUnknown = Program::kUnknownLength;
+  static std::uint64_t cached_length(const Body& body) { return body.text_length_; }
+  static void cache_length(const Body& body, std::uint64_t length) { body.text_length_ = length; }
+  static constexpr std::uint64_t kUnknown = Body::kUnknownLength;
 };
 
 namespace {
@@ -162,8 +160,8 @@ class Renderer {
   void flag(bool value) { out_ += value ? "true" : "false"; }
   void text(std::string_view value) { append_quoted_text(out_, value); }
   // Bodies are always walked when rendering.
-  bool enter_body(const Program&) { return true; }
-  void leave_body(const Program&, std::uint64_t) {}
+  bool enter_body(const Body&) { return true; }
+  void leave_body(const Body&, std::uint64_t) {}
   std::uint64_t position() const { return out_.size(); }
 
  private:
@@ -183,14 +181,14 @@ class Measurer {
   void integer(std::uint64_t value) { length_ += decimal_digits(value); }
   void flag(bool value) { length_ += value ? 4 : 5; }
   void text(std::string_view value) { length_ += quoted_text_length(value); }
-  bool enter_body(const Program& body) {
-    const std::uint64_t cached = ProgramAccess::cached_length(body);
-    if (cached == ProgramAccess::kUnknown) return true;
+  bool enter_body(const Body& body) {
+    const std::uint64_t cached = BodyAccess::cached_length(body);
+    if (cached == BodyAccess::kUnknown) return true;
     length_ += cached;
     return false;
   }
-  void leave_body(const Program& body, std::uint64_t start) {
-    ProgramAccess::cache_length(body, length_ - start);
+  void leave_body(const Body& body, std::uint64_t start) {
+    BodyAccess::cache_length(body, length_ - start);
   }
   std::uint64_t position() const { return length_; }
 
@@ -201,47 +199,47 @@ class Measurer {
 
 // --- The walk -------------------------------------------------------------------------------
 
-// Calls `f` with operand `index` of the tuple (a runtime index into a heterogeneous tuple).
-template <class Tuple, class F>
-void with_operand(const Tuple& operands, std::size_t index, F&& f) {
-  [&]<std::size_t... I>(std::index_sequence<I...>) {
-    ((index == I ? (f(std::get<I>(operands)), 0) : 0), ...);
-  }(std::make_index_sequence<std::tuple_size_v<Tuple>>{});
-}
+template <class T>
+using Operands = decltype(std::declval<const T&>().operands());
 
 template <class T>
-constexpr std::size_t operand_count = std::tuple_size_v<decltype(std::declval<const T&>().operands())>;
+constexpr std::size_t operand_count = std::tuple_size_v<Operands<T>>;
 
-// Whether one of T's operands is an `Operand`: a body (Program) or a text (std::string).
+// Whether one of T's operands is an `Operand`: a body (Body) or a text (std::string).
 template <class T, class Operand>
 constexpr bool has_operand = [] {
-  using Operands = decltype(std::declval<const T&>().operands());
   return []<std::size_t... I>(std::index_sequence<I...>) {
-    return (std::is_same_v<std::remove_cvref_t<std::tuple_element_t<I, Operands>>, Operand> || ...);
-  }(std::make_index_sequence<std::tuple_size_v<Operands>>{});
+    return (std::is_same_v<std::remove_cvref_t<std::tuple_element_t<I, Operands<T>>>, Operand> || ...);
+  }(std::make_index_sequence<operand_count<T>>{});
 }();
 
 template <class T>
-constexpr bool has_body = has_operand<T, Program>;
+constexpr bool has_body = has_operand<T, Body>;
 
-std::size_t operand_count_of(const Instruction& instruction) {
-  return std::visit([](const auto& variant) {
-    return operand_count<std::decay_t<decltype(variant)>>;
-  }, static_cast<const InstructionKind&>(instruction));
-}
+// A body is always the last operand, so an instruction's text is "Name(" operands "[" body "])":
+// the walk never has to resume an instruction's operands after its body, only close it.
+template <class T>
+constexpr bool body_is_last = [] {
+  if constexpr (operand_count<T> == 0) {
+    return true;
+  } else {
+    using Last = std::remove_cvref_t<std::tuple_element_t<operand_count<T> - 1, Operands<T>>>;
+    return has_body<T> == std::is_same_v<Last, Body>;
+  }
+}();
+static_assert([]<std::size_t... I>(std::index_sequence<I...>) {
+  return (body_is_last<std::variant_alternative_t<I, InstructionKind>> && ...);
+}(std::make_index_sequence<std::variant_size_v<InstructionKind>>{}));
 
-// One unit of pending work. With `body` null: write the operands of `instruction` from `next`
-// on. Otherwise: write instruction `next` of `body` (or close the body when none is left).
+// A body being written: instruction `next` comes next; `start` is the sink's position at its "[".
 struct Task {
-  const Instruction* instruction = nullptr;
-  const Program* body = nullptr;
+  const Body* body = nullptr;
   std::size_t next = 0;
-  std::uint64_t start = 0;  // the sink's position at the body's "["
+  std::uint64_t start = 0;
 };
 
-// The walk's stack. Most texts need no task at all (an instruction without a body is written
-// straight through) or two per level of nesting, so the first few live inline and a text such
-// as Branch([Evolve(1)]) costs no allocation; deeper ones spill into a vector.
+// The walk's stack, one task per open body. Most texts open none or one (Branch([Evolve(1)])),
+// so the first few live inline and cost no allocation; deeper ones spill into a vector.
 class TaskStack {
  public:
   bool empty() const { return size_ == 0; }
@@ -275,13 +273,10 @@ class Walker {
     begin_instruction(root);
     while (!tasks_.empty()) {
       Task& task = tasks_.back();
-      if (task.body == nullptr) {
-        Task operands = task;
-        tasks_.pop_back();
-        if (const Program* body = write_operands(operands)) open_body(operands, body);
-      } else if (task.next == task.body->size()) {
+      if (task.next == task.body->size()) {
         sink_.punctuation("]");
         sink_.leave_body(*task.body, task.start);
+        sink_.punctuation(")");
         tasks_.pop_back();
       } else {
         if (task.next != 0) sink_.punctuation(", ");
@@ -292,72 +287,42 @@ class Walker {
   }
 
  private:
-  // `Report` alone, or `Name(` and its operands; an operand that is a body leaves a task to
-  // resume the operands after it and (unless the sink already knows it) a task to walk it.
-  // Nearly every instruction has no body: it is written whole within one dispatch, its operands
-  // in a sequence fixed at compile time, instead of one dispatch per operand.
+  // `Report` alone, or `Name(` and its operands. An instruction without a body is written whole,
+  // its operands in a sequence fixed at compile time; one with a body is written up to its "[",
+  // and a task is left to write the body and close both brackets (unless the sink already knows
+  // the body, which then ends here).
   void begin_instruction(const Instruction& instruction) {
-    const bool written = std::visit([&](const auto& variant) {
+    const Body* body = std::visit([&](const auto& variant) -> const Body* {
       using Variant = std::decay_t<decltype(variant)>;
       sink_.punctuation(Variant::variant_name);
       if constexpr (operand_count<Variant> == 0) {
-        return true;
-      } else if constexpr (!has_body<Variant>) {
-        write_flat_operands(variant.operands());
-        return true;
+        return nullptr;
       } else {
-        return false;
+        sink_.punctuation("(");
+        return std::apply([&](const auto&... operand) {
+          const Body* last = nullptr;
+          bool first = true;
+          ((first ? void(first = false) : sink_.punctuation(", "), void(last = write_operand(operand))),
+           ...);
+          if (last == nullptr) sink_.punctuation(")");
+          return last;
+        }, variant.operands());
       }
     }, static_cast<const InstructionKind&>(instruction));
-    if (written) return;
-    sink_.punctuation("(");
-    Task operands{&instruction, nullptr, 0, 0};
-    if (const Program* body = write_operands(operands)) open_body(operands, body);
-  }
-
-  void open_body(const Task& operands, const Program* body) {
+    if (body == nullptr) return;
     const std::uint64_t start = sink_.position();
-    tasks_.push_back(operands);
     if (sink_.enter_body(*body)) {
       sink_.punctuation("[");
-      tasks_.push_back(Task{nullptr, body, 0, start});
+      tasks_.push_back(Task{body, 0, start});
+    } else {
+      sink_.punctuation(")");
     }
   }
 
-  // Writes operands from task.next on until the instruction ends (then ")", and null is returned)
-  // or an operand is a body, which is returned with task.next past it.
-  const Program* write_operands(Task& task) {
-    const Instruction& instruction = *task.instruction;
-    const std::size_t count = operand_count_of(instruction);
-    const Program* body = nullptr;
-    while (body == nullptr && task.next < count) {
-      if (task.next != 0) sink_.punctuation(", ");
-      std::visit([&](const auto& variant) {
-        with_operand(variant.operands(), task.next, [&](const auto& operand) {
-          body = write_operand(operand);
-        });
-      }, static_cast<const InstructionKind&>(instruction));
-      ++task.next;
-    }
-    if (body == nullptr) sink_.punctuation(")");
-    return body;
-  }
-
-  // "(a, b, c)" for operands none of which is a body.
-  template <class Tuple>
-  void write_flat_operands(const Tuple& operands) {
-    sink_.punctuation("(");
-    std::apply([&](const auto&... operand) {
-      bool first = true;
-      ((first ? void(first = false) : sink_.punctuation(", "), void(write_operand(operand))), ...);
-    }, operands);
-    sink_.punctuation(")");
-  }
-
-  // Writes a scalar operand and returns null, or returns the body to be walked.
+  // Writes a scalar operand and returns null, or returns the body, which the caller walks.
   template <class Operand>
-  const Program* write_operand(const Operand& operand) {
-    if constexpr (std::is_same_v<Operand, Program>) {
+  const Body* write_operand(const Operand& operand) {
+    if constexpr (std::is_same_v<Operand, Body>) {
       return &operand;
     } else {
       if constexpr (std::is_same_v<Operand, double>) {

@@ -22,6 +22,16 @@ std::uint64_t CommandLog::total_text_length() const {
   return total;
 }
 
+std::uint64_t CommandLog::text_length_bound() const {
+  constexpr std::uint64_t kMax = ~std::uint64_t{0};
+  std::uint64_t bound = 0;
+  for (const Instruction* entry : entries_) {
+    const std::uint64_t length = canonical_text_length_bound(*entry);
+    bound = length > kMax - bound ? kMax : bound + length;
+  }
+  return bound;
+}
+
 bool CommandLog::text_length_exceeds(std::uint64_t limit) const {
   // Bounds first: a record far below the limit, the usual case, is settled without converting a
   // single number to its shortest digits. Only a bound past the limit asks for the exact total.

@@ -252,7 +252,7 @@ Step Handlers::operator()(const AssertBoundsNamed& instruction) {
 // Tested once, when the block starts; what the body does to the memory does not re-run the test.
 Step Handlers::operator()(const Branch& instruction) {
   if (memory::in_equilibrium(inputs_.signs, inputs_.values, settings_.tolerance)) return Proceed{};
-  return EnterBody{&instruction.body, 0};
+  return EnterBody{instruction.body, 0};
 }
 
 // The alias is looked up even when the body is empty; the test is strict and false for NaN.
@@ -267,7 +267,7 @@ Step Handlers::operator()(const IfGreaterThan& instruction) {
     return Message() << "IfGreaterThan: position " << i << " out of range ("
                      << inputs_.values.size() << " values)";
   }
-  if (inputs_.values[i] > instruction.threshold) return EnterBody{&instruction.body, 0};
+  if (inputs_.values[i] > instruction.threshold) return EnterBody{instruction.body, 0};
   return Proceed{};
 }
 
@@ -345,7 +345,7 @@ Step Handlers::operator()(const Import& instruction) {
     state_.executed_commands.keep(program);
     cached = imports_.parsed_by_text.emplace(std::move(*text), std::move(program)).first;
   }
-  return EnterBody{cached->second.get(), bytes};
+  return EnterBody{*cached->second, bytes};
 }
 
 }  // namespace tarn::lang::detail

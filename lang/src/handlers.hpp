@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <variant>
@@ -23,7 +24,7 @@ struct Proceed {};
 /// Run `body` next, then go on after the instruction that asked for it. An import also states how
 /// many bytes of script text it holds open until its body ends.
 struct EnterBody {
-  const Program* body = nullptr;
+  std::span<const Instruction> body;
   std::uint64_t open_text_bytes = 0;
 };
 

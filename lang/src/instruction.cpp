@@ -1,61 +1,59 @@
-// Program's ownership of its tree, and the saturating number conversions.
-//
-// A Program may nest a million deep. Letting the vector destroy its instructions would recurse
-// once per level (~Program -> ~Branch -> ~Program ...) and exhaust the call stack, so the
-// destructor first moves every nested body onto a work list and destroys them one at a time,
-// each one already stripped of its own bodies.
+// The storage behind a tree's bodies, and the saturating number conversions.
 #include "tarn/lang/instruction.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <memory>
 #include <utility>
 
+#include "tarn/lang/huge_pages.hpp"
+
 namespace tarn::lang {
+namespace detail {
 namespace {
 
-Program* body_of(Instruction& instruction) {
-  if (auto* branch = std::get_if<Branch>(&instruction)) return &branch->body;
-  if (auto* conditional = std::get_if<IfGreaterThan>(&instruction)) return &conditional->body;
-  return nullptr;
-}
+// Blocks grow geometrically so that a script with many bodies takes few of them; a parse sizes
+// the first one from the length of its text, which usually makes it the only one.
+constexpr std::size_t kSmallestBlock = 64;
 
 }  // namespace
 
-Program::~Program() {
-  // The common cases first: a moved-from or empty body, and a body already stripped by the walk
-  // below, have nothing to detach.
-  if (instructions_.empty()) return;
-  // Bodies detached here are destroyed below with no bodies of their own left, so their
-  // destructors find nothing to detach and the recursion stops at depth one. The work list holds
-  // the bare instruction arrays: each is visited once to detach its bodies, then freed.
-  std::vector<std::vector<Instruction>> pending;
-  const auto detach_bodies = [&pending](std::vector<Instruction>& instructions) {
-    for (Instruction& instruction : instructions) {
-      Program* body = body_of(instruction);
-      if (body != nullptr && !body->instructions_.empty()) {
-        pending.push_back(std::move(body->instructions_));
-        body->instructions_.clear();  // a moved-from vector is only "valid"; make it empty
-      }
-    }
-  };
-  detach_bodies(instructions_);
-  while (!pending.empty()) {
-    std::vector<Instruction> next = std::move(pending.back());
-    pending.pop_back();
-    detach_bodies(next);
-  }
-}
-
-Program& Program::operator=(Program&& other) noexcept {
+BodyStorage& BodyStorage::operator=(BodyStorage&& other) noexcept {
   if (this != &other) {
-    // The old tree goes through the iterative destructor. It is moved out first so that `other`
-    // may even be a part of it (p = std::move(body of p's first instruction)).
-    Program old;
-    old.instructions_.swap(instructions_);
-    instructions_.swap(other.instructions_);
-    body_text_length_ = std::exchange(other.body_text_length_, kUnknownLength);
+    release();
+    blocks_ = std::move(other.blocks_);
+    other.blocks_.clear();
+    expected_ = other.expected_;
   }
   return *this;
 }
+
+Instruction* BodyStorage::store(std::span<Instruction> instructions) {
+  const std::size_t count = instructions.size();
+  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < count) {
+    const std::size_t grown = blocks_.empty() ? std::max(expected_, kSmallestBlock)
+                                              : 2 * blocks_.back().capacity;
+    const std::size_t capacity = std::max(grown, count);
+    blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw and leak
+    Instruction* data = HugePageAllocator<Instruction>().allocate(capacity);
+    blocks_.push_back(Block{data, 0, capacity});
+  }
+  Block& block = blocks_.back();
+  Instruction* run = block.data + block.used;
+  std::uninitialized_move(instructions.begin(), instructions.end(), run);
+  block.used += count;
+  return run;
+}
+
+void BodyStorage::release() noexcept {
+  for (const Block& block : blocks_) {
+    std::destroy_n(block.data, block.used);
+    HugePageAllocator<Instruction>().deallocate(block.data, block.capacity);
+  }
+  blocks_.clear();
+}
+
+}  // namespace detail
 
 std::uint64_t saturate_u64(double x) {
   if (!(x > 0.0)) return 0;  // NaN, negatives and both zeros

@@ -9,6 +9,7 @@
 // runs, so that an instruction that fails is recorded too and a block's entry precedes its body's.
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -63,7 +64,8 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, const Run
     if (auto* error = std::get_if<RunError>(&step)) return fail(std::move(*error));
     if (auto* enter = std::get_if<detail::EnterBody>(&step)) {
       imports.open_text_bytes += enter->open_text_bytes;
-      frames.push_back(Frame{enter->body->begin(), enter->body->end(), enter->open_text_bytes});
+      const std::span<const Instruction> body = enter->body;
+      frames.push_back(Frame{body.data(), body.data() + body.size(), enter->open_text_bytes});
     }
   }
   return {};

@@ -11,11 +11,13 @@
 // parser, where they become an owned ParseError (an imported file's text dies before its error).
 #include "tarn/lang/parser.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -23,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "huge_pages.hpp"
+#include "tarn/lang/huge_pages.hpp"
 #include "tarn/json/number_text.hpp"
 #include "unicode.hpp"
 
@@ -76,7 +78,15 @@ std::string_view skip_ws(std::string_view text) {
 
 // tag -> the literal text, byte for byte
 Step<std::string_view> expect_tag(std::string_view text, std::string_view literal) {
-  if (!text.starts_with(literal)) return fail(error_at(text, ParseErrorCode::Tag));
+  // A byte loop, not starts_with: the literals are one to three bytes, and every statement
+  // passes here two or three times, where a call to memcmp costs more than the comparison.
+  const bool matches = text.size() >= literal.size() && [&] {
+    for (std::size_t i = 0; i < literal.size(); ++i) {
+      if (text[i] != literal[i]) return false;
+    }
+    return true;
+  }();
+  if (!matches) return fail(error_at(text, ParseErrorCode::Tag));
   return Parsed<std::string_view>{literal, text.substr(literal.size())};
 }
 
@@ -356,15 +366,17 @@ Step<Statement> boolean_form(std::string_view rest, Instruction& out) {
 
 // if_broken -> ws "{" body "}"
 Step<Statement> if_broken_form(std::string_view rest, Instruction& out) {
-  Cursor cursor(rest);
-  cursor.ws().tag("{");
-  // The slot usually still holds the block read before this one, moved from and so empty: it is
-  // kept as it is, which spares assigning a fresh Branch (a dispatch and a teardown) per block.
-  if (const auto* branch = std::get_if<Branch>(&out);
-      cursor.ok() && branch != nullptr && branch->body.empty()) {
-    return Parsed<Statement>{Statement{true}, cursor.rest()};
+  // Written out rather than through a Cursor: in a deep nest this is most of the text.
+  rest = skip_ws(rest);
+  if (rest.empty() || rest.front() != '{') return fail(error_at(rest, ParseErrorCode::Tag));
+  // The slot usually still holds the block read before this one: emptying its body spares
+  // assigning a fresh Branch (a dispatch over every alternative) per block.
+  if (auto* branch = std::get_if<Branch>(&out)) {
+    branch->body = Body{};
+  } else {
+    out.emplace<Branch>();
   }
-  return cursor.finish(out, Branch{}, true);
+  return Parsed<Statement>{Statement{true}, rest.substr(1)};
 }
 
 // assert_bounds -> "(" number "," ws number "," ws (string | number) ")"
@@ -410,7 +422,7 @@ Step<Statement> if_greater_than_form(std::string_view rest, Instruction& out) {
   double threshold = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").string(name).tag(",").ws().number(threshold).tag(")").ws().tag("{");
-  return cursor.finish(out, IfGreaterThan{std::move(name), threshold, Program{}}, true);
+  return cursor.finish(out, IfGreaterThan{std::move(name), threshold, Body{}}, true);
 }
 
 // unknown -> "(" number ")", and then it fails anyway: the name is not a keyword. Which error a
@@ -503,50 +515,115 @@ Step<Statement> read_statement_head(std::string_view text, Instruction& out) {
   return unknown_form(name->value, name->rest);
 }
 
-Program& body_of(Instruction& instruction) {
+Body& body_of(Instruction& instruction) {
   if (auto* branch = std::get_if<Branch>(&instruction)) return branch->body;
   return std::get<IfGreaterThan>(instruction).body;
 }
 
-}  // namespace
+// At least as many as the script's statements: none is shorter than "data(0)". Reserving that
+// much up front spares a long script the copies and fresh pages of a growing array. Pages of
+// the reserve that stay unused are never touched, so the surplus costs address space only.
+std::size_t statement_count_bound(std::string_view text) {
+  constexpr std::size_t kShortestStatement = 7;
+  return text.size() / kShortestStatement;
+}
 
-// Appends to bodies that are already in place in the tree; a friend of Program.
-class ProgramBuilder {
+// Reservations for bodies stop here (72 MiB of instructions); a larger script grows past it.
+constexpr std::size_t kLargestBodyReserve = std::size_t{1} << 20;
+
+// The bodies being read, innermost last. A body's statements are read into `statements_` and,
+// once its "}" is reached, moved as one contiguous run into the program's body storage; they are
+// complete by then, nested bodies included, so nothing moves again. The statement that opened
+// the body then takes its place among its parent's statements. A plain `if_broken` head has
+// nothing to keep meanwhile, so a deep nest of them costs a word per level while it is open.
+class OpenBodies {
  public:
-  /// Appends `instruction` to `body` and returns it where it now lives.
-  static Instruction& append(Program& body, Instruction&& instruction) {
-    body.push_back(std::move(instruction));
-    return body.instructions_.back();
-  }
-};
+  OpenBodies(Program& program, std::string_view text)
+      : program_(program),
+        reserve_(std::min(statement_count_bound(text), kLargestBodyReserve)) {}
 
-namespace {
+  /// Opens the body of the outermost statement, which the caller holds.
+  void open_outermost() { push(Owner::Outermost); }
+  /// Opens the body of `head`, a statement inside the innermost open body.
+  void open(Instruction&& head) {
+    if (std::holds_alternative<Branch>(head)) {
+      push(Owner::Branch);
+    } else {
+      held_.push_back(std::move(head));
+      push(Owner::Held);
+    }
+  }
+  void append(Instruction&& statement) { statements_.push_back(std::move(statement)); }
+
+  /// Closes the innermost body; `outermost` receives it when it is the outermost one, and then
+  /// true is returned.
+  bool close(Instruction& outermost) {
+    const std::uint64_t innermost = open_.back();
+    open_.pop_back();
+    const auto start = static_cast<std::size_t>(innermost >> kOwnerBits);
+    const Body body = program_.add_body(std::span(statements_).subspan(start));
+    statements_.erase(statements_.begin() + static_cast<std::ptrdiff_t>(start), statements_.end());
+    switch (static_cast<Owner>(innermost & kOwnerMask)) {
+      case Owner::Outermost:
+        body_of(outermost) = body;
+        return true;
+      case Owner::Branch:
+        statements_.emplace_back(Branch{body});
+        return false;
+      case Owner::Held:
+        body_of(held_.back()) = body;
+        statements_.push_back(std::move(held_.back()));
+        held_.pop_back();
+        return false;
+    }
+    return false;
+  }
+
+ private:
+  // Who receives a body when it closes. Packed with the index where its statements start.
+  enum class Owner : std::uint64_t { Outermost, Branch, Held };
+  static constexpr unsigned kOwnerBits = 2;
+  static constexpr std::uint64_t kOwnerMask = (std::uint64_t{1} << kOwnerBits) - 1;
+
+  void push(Owner owner) {
+    if (open_.capacity() == 0) {
+      open_.reserve(reserve_);
+      program_.expect_body_instructions(reserve_);
+    }
+    open_.push_back(std::uint64_t{statements_.size()} << kOwnerBits |
+                    static_cast<std::uint64_t>(owner));
+  }
+
+  Program& program_;
+  std::size_t reserve_;
+  std::vector<Instruction, detail::HugePageAllocator<Instruction>> statements_;
+  std::vector<Instruction> held_;     // heads of open bodies other than a plain if_broken
+  std::vector<std::uint64_t> open_;   // per open body: its first statement's index, and Owner
+};
 
 // The body of `out`, whose head has just been read (`rest` follows its "{"), up to the "}" that
 // closes it.
-//
-// A statement that opens a body is put in its final place at once (its parent's body, or `out`)
-// and only its body goes on the stack of open bodies: a parent's body does not change while a
-// child is open, so the pointer stays valid, and nothing is moved again when the body closes.
-Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction& out) {
-  std::vector<Program*> open{&body_of(out)};  // bodies being read, innermost last
-  Instruction nested;                          // the slot for each statement inside a body
+Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction& out,
+                                              OpenBodies& open) {
+  open.open_outermost();
+  Instruction nested;  // the slot for each statement inside a body
   while (true) {
     // Close every body that ends here; stop at the next statement.
     while (true) {
       rest = skip_ws(rest);
-      if (!rest.empty() && rest.front() != '}') break;
-      Step<std::string_view> close = expect_tag(rest, "}");
-      if (!close) return fail(close.error());
-      rest = close->rest;
-      open.pop_back();
-      if (open.empty()) return rest;
+      if (rest.empty()) return fail(error_at(rest, ParseErrorCode::Tag));  // "}" is missing
+      if (rest.front() != '}') break;
+      rest.remove_prefix(1);
+      if (open.close(out)) return rest;
     }
     Step<Statement> head = read_statement_head(rest, nested);
     if (!head) return fail(head.error());
     rest = head->rest;
-    Instruction& placed = ProgramBuilder::append(*open.back(), std::move(nested));
-    if (head->value.opens_body) open.push_back(&body_of(placed));
+    if (head->value.opens_body) {
+      open.open(std::move(nested));
+    } else {
+      open.append(std::move(nested));
+    }
   }
 }
 
@@ -554,11 +631,12 @@ Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction
 // body -> (ws statement)* ws, closed by "}" ("}" missing at the end of the text: Tag, input "")
 // The statement goes to `out`; the rest of the text after it is returned. Most statements open
 // no body and are read without the stack of open bodies.
-Result<std::string_view, Fail> read_statement(std::string_view text, Instruction& out) {
+Result<std::string_view, Fail> read_statement(std::string_view text, Instruction& out,
+                                              OpenBodies& open) {
   Step<Statement> head = read_statement_head(text, out);
   if (!head) return fail(head.error());
   if (!head->value.opens_body) return head->rest;
-  return read_open_body(head->rest, out);
+  return read_open_body(head->rest, out, open);
 }
 
 constexpr std::array<std::string_view, 4> kCodeNames{"Tag", "TakeUntil", "TakeWhile1", "Float"};
@@ -575,25 +653,22 @@ std::string parse_error_text(const ParseError& error) {
   return out;
 }
 
-// At least as many as the script's top-level statements: none is shorter than "data(0)".
-// Reserving that much up front spares a long script the copies and fresh pages of a growing
-// array. Pages of the reserve that stay unused are never touched, so the surplus costs address
-// space only, and a large one (comments, statements nested in bodies) is given back at the end.
-std::size_t statement_count_bound(std::string_view text) {
-  constexpr std::size_t kShortestStatement = 7;
-  return text.size() / kShortestStatement;
-}
+constexpr std::size_t kFirstTopLevelReserve = 4096;
 
 // program -> (ws (comment | statement))* ws
 Result<Program, ParseError> parse_program(std::string_view text) {
   Program program;
-  program.reserve(statement_count_bound(text));
-  detail::advise_huge_pages(program.begin(), program.capacity() * sizeof(Instruction));
+  // Room for the top-level statements comes in two steps: a script whose statements are mostly
+  // inside bodies (or one deep nest) never touches more than the first.
+  const std::size_t bound = statement_count_bound(text);
+  program.reserve(std::min(bound, kFirstTopLevelReserve));
+  OpenBodies open(program, text);
   Instruction current;  // each statement is read into this slot, then moved into the program
   std::string_view rest = text;
   while (true) {
     rest = skip_ws(rest);
     if (rest.empty()) {
+      // A large surplus (comments, statements nested in bodies) is given back.
       if (program.size() < program.capacity() / 4) program.shrink_to_fit();
       return Result<Program, ParseError>(std::move(program));
     }
@@ -603,18 +678,22 @@ Result<Program, ParseError> parse_program(std::string_view text) {
       rest = comment->rest;
       continue;
     }
-    auto statement = read_statement(rest, current);
+    auto statement = read_statement(rest, current, open);
     if (!statement) return fail(owned(statement.error()));
+    if (program.size() == program.capacity()) program.reserve(std::max(bound, 2 * program.size()));
     program.push_back(std::move(current));
     rest = *statement;
   }
 }
 
-Result<Parsed<Instruction>, ParseError> parse_statement(std::string_view text) {
+Result<Parsed<Program>, ParseError> parse_statement(std::string_view text) {
+  Program program;
+  OpenBodies open(program, text);
   Instruction instruction;
-  auto statement = read_statement(text, instruction);
+  auto statement = read_statement(text, instruction, open);
   if (!statement) return fail(owned(statement.error()));
-  return Parsed<Instruction>{std::move(instruction), *statement};
+  program.push_back(std::move(instruction));
+  return Parsed<Program>{std::move(program), *statement};
 }
 
 }  // namespace tarn::lang

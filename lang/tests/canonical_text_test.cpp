@@ -1,4 +1,4 @@
-// Canonical text of instructions, the saturating conversions and Program's deep-tree handling.
+// Canonical text of instructions, the saturating conversions and the storage of a Program's tree.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,22 +18,22 @@ using tarn::testing::repeat;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// A body of `owner`'s tree holding the given instructions.
 template <class... Kinds>
-Program program_of(Kinds&&... instructions) {
-  Program program;
-  (program.push_back(Instruction(std::forward<Kinds>(instructions))), ...);
-  return program;
+Body body_of(Program& owner, Kinds&&... instructions) {
+  std::vector<Instruction> statements;
+  (statements.emplace_back(std::forward<Kinds>(instructions)), ...);
+  return owner.add_body(statements);
 }
 
-// A Branch nested `depth` deep around an empty body: Branch([Branch([...Branch([])...])]).
-Instruction nested_branch(std::size_t depth) {
+// A program of one Branch nested `depth` deep around an empty body:
+// Branch([Branch([...Branch([])...])]).
+Program nested_branch(std::size_t depth) {
+  Program program;
   Instruction inner = Branch{};
-  for (std::size_t i = 1; i < depth; ++i) {
-    Program body;
-    body.push_back(std::move(inner));
-    inner = Branch{std::move(body)};
-  }
-  return inner;
+  for (std::size_t i = 1; i < depth; ++i) inner = Branch{body_of(program, std::move(inner))};
+  program.push_back(std::move(inner));
+  return program;
 }
 
 TEST(CanonicalText, EveryVariant) {
@@ -62,7 +62,8 @@ TEST(CanonicalText, EveryVariant) {
   instructions.emplace_back(Bind{"k", 3});
   instructions.emplace_back(Alias{1, "y"});
   instructions.emplace_back(BindAll{});
-  instructions.emplace_back(IfGreaterThan{"x", 0.5, program_of(Report{})});
+  Program owner;
+  instructions.emplace_back(IfGreaterThan{"x", 0.5, body_of(owner, Report{})});
   instructions.emplace_back(Escalate{"why"});
   instructions.emplace_back(Import{"a.tarn"});
   instructions.emplace_back(GenerateZkProof{false});
@@ -149,12 +150,10 @@ TEST(CanonicalText, TextEscapes) {
 }
 
 TEST(CanonicalText, NestedBodies) {
-  Program inner = program_of(Report{}, Evolve{1});
-  Program middle;
-  middle.push_back(IfGreaterThan{"t", 2.0, std::move(inner)});
-  middle.push_back(Branch{});
-  middle.push_back(ReportJson{});
-  const Instruction outer = Branch{std::move(middle)};
+  Program owner;
+  const Body inner = body_of(owner, Report{}, Evolve{1});
+  const Body middle = body_of(owner, IfGreaterThan{"t", 2.0, inner}, Branch{}, ReportJson{});
+  const Instruction outer = Branch{middle};
   const std::string expected =
       "Branch([IfGreaterThan(\"t\", 2.0, [Report, Evolve(1)]), Branch([]), ReportJson])";
   EXPECT_EQ(canonical_text(outer), expected);
@@ -169,7 +168,8 @@ TEST(CanonicalText, NestedBodies) {
 
 TEST(CanonicalText, DeepNestDoesNotRecurse) {
   constexpr std::size_t kDepth = 200'000;
-  const Instruction deep = nested_branch(kDepth);
+  const Program program = nested_branch(kDepth);
+  const Instruction& deep = program[0];
   const std::string text = canonical_text(deep);
   EXPECT_EQ(text, repeat("Branch([", kDepth) + repeat("])", kDepth));
   EXPECT_EQ(canonical_text_length(deep), text.size());
@@ -178,19 +178,19 @@ TEST(CanonicalText, DeepNestDoesNotRecurse) {
 TEST(CanonicalText, MeasuringEveryLevelOfADeepNestIsLinear) {
   // Quadratic work here (50,000 levels, each re-walking all below it) would take minutes.
   constexpr std::size_t kDepth = 50'000;
-  const Instruction deep = nested_branch(kDepth);
-  const Instruction* level = &deep;
+  const Program program = nested_branch(kDepth);
+  const Instruction* level = &program[0];
   for (std::size_t remaining = kDepth; remaining > 0; --remaining) {
     ASSERT_EQ(canonical_text_length(*level), 10 * remaining);
-    const Program& body = std::get<Branch>(*level).body;
+    const Body& body = std::get<Branch>(*level).body;
     level = body.empty() ? nullptr : &body[0];
   }
   // Innermost first, on a fresh tree, must be just as fast.
-  const Instruction fresh = nested_branch(kDepth);
+  const Program fresh = nested_branch(kDepth);
   std::vector<const Instruction*> levels;
-  for (const Instruction* at = &fresh; at != nullptr;) {
+  for (const Instruction* at = &fresh[0]; at != nullptr;) {
     levels.push_back(at);
-    const Program& body = std::get<Branch>(*at).body;
+    const Body& body = std::get<Branch>(*at).body;
     at = body.empty() ? nullptr : &body[0];
   }
   for (std::size_t i = levels.size(); i-- > 0;) {
@@ -256,21 +256,39 @@ TEST(Conversions, SaturateU8) {
 }
 
 TEST(ProgramTree, MillionDeepNestIsDestroyedWithoutRecursion) {
-  Instruction deep = nested_branch(1'000'000);
-  deep = Report{};  // the variant's assignment destroys the old tree
-  Program program;
-  program.push_back(nested_branch(1'000'000));
-  program = Program{};  // move-assignment releases the old tree
-  EXPECT_TRUE(program.empty());
+  Program program = nested_branch(1'000'000);
+  program = nested_branch(2);  // move-assignment releases the old tree
+  EXPECT_EQ(canonical_text(program[0]), "Branch([Branch([])])");
 }
 
-TEST(ProgramTree, MoveAssignFromOwnDescendant) {
-  Program program;
-  program.push_back(Branch{program_of(Evolve{7}, Report{})});
-  Program& body = std::get<Branch>(const_cast<Instruction&>(program[0])).body;
-  program = std::move(body);
-  ASSERT_EQ(program.size(), 2u);
-  EXPECT_EQ(canonical_text(program[0]), "Evolve(7)");
+TEST(ProgramTree, BodiesStayValidAcrossMovesAndManyStorageBlocks) {
+  // Built by hand, without a parse's size hint: the storage grows block by block, and every
+  // body made before a new block must stay where it was.
+  Program owner;
+  std::string expected;
+  std::vector<Instruction> statements;
+  for (std::uint64_t i = 0; i < 3000; ++i) {
+    statements.assign(1 + i % 5, Instruction(Evolve{i}));
+    owner.push_back(Branch{owner.add_body(statements)});
+  }
+  std::vector<Program> moved;
+  moved.push_back(std::move(owner));
+  moved.resize(16);  // the vector of programs reallocates: the program moves again
+  const Program& program = moved.front();
+  ASSERT_EQ(program.size(), 3000u);
+  for (std::uint64_t i = 0; i < 3000; i += 7) {
+    const std::string evolve = "Evolve(" + std::to_string(i) + ")";
+    std::string text = "Branch([" + evolve;
+    for (std::uint64_t k = 1; k < 1 + i % 5; ++k) text += ", " + evolve;
+    ASSERT_EQ(canonical_text(program[i]), text + "])");
+  }
+}
+
+TEST(ProgramTree, EmptyBodyNeedsNoStorage) {
+  Program owner;
+  const Body body = owner.add_body({});
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(canonical_text(IfGreaterThan{"x", 1.0, body}), "IfGreaterThan(\"x\", 1.0, [])");
 }
 
 }  // namespace

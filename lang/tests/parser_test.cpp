@@ -247,12 +247,12 @@ TEST(Parser, ErrorInputRunsToTheEndOfTheText) {
 TEST(Parser, ParseStatementReturnsTheRest) {
   const auto statement = parse_statement("  \n evolve(4)  tail");
   ASSERT_TRUE(statement.has_value());
-  EXPECT_EQ(canonical_text(statement->value), "Evolve(4)");
+  EXPECT_EQ(canonical_text(statement->value[0]), "Evolve(4)");
   EXPECT_EQ(statement->rest, "  tail");
 
   const auto nested = parse_statement("if_broken { report() } report()");
   ASSERT_TRUE(nested.has_value());
-  EXPECT_EQ(canonical_text(nested->value), "Branch([Report])");
+  EXPECT_EQ(canonical_text(nested->value[0]), "Branch([Report])");
   EXPECT_EQ(nested->rest, " report()");
 
   // Comments are a program-level matter only.

@@ -6,6 +6,7 @@
 // option value is validated here, and a bad one is a usage error (status 2) that names it.
 #include "run.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -261,6 +262,23 @@ void append_result(std::string& out, const lang::RunState& state, std::span<cons
   document.close();
 }
 
+// Room for the whole result, so that a long one is written without regrowing (and copying) the
+// output: the command texts at their bound, once more with a lineage, plus their quotes, commas
+// and indentation, and every number at its longest. Capped: past the cap the output just grows.
+std::size_t result_size_bound(const lang::RunState& state, std::size_t value_count) {
+  constexpr std::uint64_t kPerText = 16;
+  constexpr std::uint64_t kPerNumber = 40;
+  constexpr std::uint64_t kFixed = 4096;
+  constexpr std::uint64_t kCap = std::uint64_t{256} << 20;
+  const lang::CommandLog& commands = state.executed_commands;
+  const std::uint64_t copies = state.lineage ? 2 : 1;
+  const std::uint64_t texts =
+      std::min(commands.text_length_bound(), kCap) + kPerText * commands.size();
+  const std::uint64_t numbers =
+      kPerNumber * (state.residual_log.size() + state.healed_indices.size() + value_count);
+  return static_cast<std::size_t>(std::min(copies * texts + numbers + kFixed, kCap));
+}
+
 }  // namespace
 
 ToolOutput run_command(const RunCommandOptions& options) {
@@ -279,6 +297,7 @@ ToolOutput run_command(const RunCommandOptions& options) {
     return {"", "tarn run: executed-command text exceeds 1 GiB; the run result is not shown\n", 1};
   }
   ToolOutput output;
+  output.out.reserve(result_size_bound(*run, setup.values.size()));
   append_result(output.out, *run, setup.values);
   output.out += '\n';
   return output;

@@ -2,15 +2,21 @@
 //
 // A Program is an ordered list of Instructions; an Instruction is one of 28 small plain
 // aggregates held in a std::variant, in the fixed order of the instruction table, so that the
-// interpreter's dispatch is exhaustive and checked by the compiler. Branch and IfGreaterThan own
-// a body Program, so a Program is a tree of any depth: its destructor, the canonical text and the
-// parser never walk that tree on the call stack.
+// interpreter's dispatch is exhaustive and checked by the compiler. Branch and IfGreaterThan hold
+// a Body, so a Program is a tree of any depth.
+//
+// The instructions of every body in a tree live in storage that the Program at its root owns,
+// taken from a few large blocks: a body costs no allocation of its own, and the tree is freed
+// block by block instead of level by level, so no walk of the tree (teardown, canonical text,
+// parsing) ever needs the call stack or a work list to reach the bottom of a million-deep nest.
 //
 // Every aggregate carries its `variant_name` and an operands() tuple in canonical order; the
 // canonical text is one generic function over those two.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -18,19 +24,81 @@
 #include <variant>
 #include <vector>
 
+#include "tarn/lang/huge_pages.hpp"
+
 namespace tarn::lang {
 
 struct Instruction;
 
-/// An ordered list of instructions; move-only, and destroyed without recursion however deep.
+/// The statements of a block. A view of instructions held by the Program at the root of the tree,
+/// which therefore has to outlive it; the default is the empty body.
+class Body {
+ public:
+  Body() = default;
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const Instruction& operator[](std::size_t i) const;
+  const Instruction* begin() const noexcept { return data_; }
+  const Instruction* end() const noexcept;
+
+ private:
+  friend class Program;        // makes bodies out of its storage
+  friend class BodyAccess;  // the canonical-text walker reads and fills the length cache
+  Body(const Instruction* data, std::size_t size) : data_(data), size_(size) {}
+
+  const Instruction* data_ = nullptr;
+  std::size_t size_ = 0;
+  // Length in bytes of this body's canonical text ("[...]"), computed once on demand; see
+  // canonical_text_length. Bodies never change once made.
+  mutable std::uint64_t text_length_ = kUnknownLength;
+  static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
+};
+
+namespace detail {
+
+// Storage for the instructions of a tree's bodies: blocks that are filled front to back and
+// never move, each body contiguous within one block. The instructions are destroyed, in a flat
+// pass over each block, when the storage is.
+class BodyStorage {
+ public:
+  BodyStorage() = default;
+  BodyStorage(BodyStorage&& other) noexcept : blocks_(std::move(other.blocks_)) {
+    other.blocks_.clear();
+  }
+  BodyStorage& operator=(BodyStorage&& other) noexcept;
+  BodyStorage(const BodyStorage&) = delete;
+  BodyStorage& operator=(const BodyStorage&) = delete;
+  ~BodyStorage() { release(); }
+
+  /// The instructions moved into one contiguous run that stays where it is.
+  Instruction* store(std::span<Instruction> instructions);
+  /// The size of the first block, when none is taken yet (a parse knows a bound up front).
+  void expect(std::size_t instruction_count) { expected_ = instruction_count; }
+
+ private:
+  struct Block {
+    Instruction* data;
+    std::size_t used;
+    std::size_t capacity;
+  };
+  void release() noexcept;
+
+  std::vector<Block> blocks_;
+  std::size_t expected_ = 0;
+};
+
+}  // namespace detail
+
+/// An ordered list of instructions, and the owner of every body in its tree; move-only.
 class Program {
  public:
   Program() = default;
-  Program(Program&& other) noexcept;
-  Program& operator=(Program&& other) noexcept;
+  Program(Program&& other) noexcept = default;
+  Program& operator=(Program&& other) noexcept = default;
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
-  ~Program();
+  ~Program() = default;
 
   void push_back(Instruction&& instruction);
   /// Room for `count` instructions; the parser reserves for a whole script at once.
@@ -44,15 +112,17 @@ class Program {
   const Instruction* begin() const noexcept;
   const Instruction* end() const noexcept;
 
+  /// Moves `instructions` into this program's storage and returns them as a body for a Branch or
+  /// an IfGreaterThan of this program's tree. The body is valid as long as the program is.
+  /// **Example**: `p.push_back(Branch{p.add_body(statements)})`.
+  Body add_body(std::span<Instruction> instructions);
+  /// Sizes the first block of body storage for `count` instructions, when one is first needed.
+  void expect_body_instructions(std::size_t count) { bodies_.expect(count); }
+
  private:
-  friend class ProgramAccess;  // the canonical-text walker reads and fills the length cache
-  friend class ProgramBuilder;  // the parser fills bodies in place
-  std::vector<Instruction> instructions_;
-  // Length in bytes of this body's canonical text ("[...]"), computed once on demand; see
-  // canonical_text_length. Bodies are immutable after parsing; push_back and moves reset it.
-  mutable std::uint64_t body_text_length_ = kUnknownLength;
-  static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
-  friend std::uint64_t canonical_text_length(const Instruction& instruction);
+  // Bodies first: they are destroyed after the top-level instructions that view them.
+  detail::BodyStorage bodies_;
+  std::vector<Instruction, detail::HugePageAllocator<Instruction>> instructions_;
 };
 
 // One aggregate per variant, in table order. `operands()` lists the operands in canonical order.
@@ -80,7 +150,7 @@ struct ReportJson { static constexpr std::string_view variant_name = "ReportJson
   auto operands() const { return std::tie(); } };
 struct LogLevel { std::uint8_t level; static constexpr std::string_view variant_name = "LogLevel";
   auto operands() const { return std::tie(level); } };
-struct Branch { Program body; static constexpr std::string_view variant_name = "Branch";
+struct Branch { Body body; static constexpr std::string_view variant_name = "Branch";
   auto operands() const { return std::tie(body); } };
 struct BudgetLimit { double limit; static constexpr std::string_view variant_name = "BudgetLimit";
   auto operands() const { return std::tie(limit); } };
@@ -106,7 +176,7 @@ struct Alias { std::uint64_t index; std::string name; static constexpr std::stri
   auto operands() const { return std::tie(index, name); } };
 struct BindAll { static constexpr std::string_view variant_name = "BindAll";
   auto operands() const { return std::tie(); } };
-struct IfGreaterThan { std::string name; double threshold; Program body;
+struct IfGreaterThan { std::string name; double threshold; Body body;
   static constexpr std::string_view variant_name = "IfGreaterThan";
   auto operands() const { return std::tie(name, threshold, body); } };
 struct Escalate { std::string reason; static constexpr std::string_view variant_name = "Escalate";
@@ -158,15 +228,11 @@ std::uint64_t saturate_u64(double x);
 /// NaN and x < 0 give 0; x > 255 gives 255; otherwise truncation. **Example**: 3.9 -> 3, 300 -> 255.
 std::uint8_t saturate_u8(double x);
 
-// Program's members that need a complete Instruction.
-inline Program::Program(Program&& other) noexcept
-    : instructions_(std::move(other.instructions_)),
-      body_text_length_(std::exchange(other.body_text_length_, kUnknownLength)) {
-  other.instructions_.clear();
-}
+// Members that need a complete Instruction.
+inline const Instruction& Body::operator[](std::size_t i) const { return data_[i]; }
+inline const Instruction* Body::end() const noexcept { return data_ + size_; }
 inline void Program::push_back(Instruction&& instruction) {
   instructions_.push_back(std::move(instruction));
-  body_text_length_ = kUnknownLength;
 }
 inline void Program::reserve(std::size_t count) { instructions_.reserve(count); }
 inline void Program::shrink_to_fit() { instructions_.shrink_to_fit(); }
@@ -177,6 +243,10 @@ inline const Instruction& Program::operator[](std::size_t i) const { return inst
 inline const Instruction* Program::begin() const noexcept { return instructions_.data(); }
 inline const Instruction* Program::end() const noexcept {
   return instructions_.data() + instructions_.size();
+}
+inline Body Program::add_body(std::span<Instruction> instructions) {
+  if (instructions.empty()) return Body{};
+  return Body{bodies_.store(instructions), instructions.size()};
 }
 
 }  // namespace tarn::lang

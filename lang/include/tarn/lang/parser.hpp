@@ -37,7 +37,8 @@ struct Parsed {
 /// **Example**: parse_program("report()\nevolve(1)") -> [Report, Evolve(1)].
 Result<Program, ParseError> parse_program(std::string_view text);
 
-/// Parses one statement (leading white space skipped) and returns it with the text after it.
-Result<Parsed<Instruction>, ParseError> parse_statement(std::string_view text);
+/// Parses one statement (leading white space skipped) and returns it, as a program of that one
+/// statement (which holds its bodies), with the text after it.
+Result<Parsed<Program>, ParseError> parse_statement(std::string_view text);
 
 }  // namespace tarn::lang

@@ -53,6 +53,9 @@ class CommandLog {
   std::uint64_t total_text_length() const;
   /// Whether total_text_length() > limit; cheap when the texts are far below the limit.
   bool text_length_exceeds(std::uint64_t limit) const;
+  /// At least total_text_length(), saturating, and cheap (see canonical_text_length_bound): room
+  /// to reserve before the texts are written.
+  std::uint64_t text_length_bound() const;
   /// Every entry's text, in order.
   std::vector<std::string> texts() const;
 
