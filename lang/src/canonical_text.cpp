@@ -150,7 +150,14 @@ std::uint64_t operand_length_bound(const Operand& operand) {
 class Renderer {
  public:
   explicit Renderer(std::string& out) : out_(out) {}
-  void punctuation(std::string_view text) { out_ += text; }
+  // Most punctuation is one byte, which push_back writes without the call to memcpy.
+  void punctuation(std::string_view text) {
+    if (text.size() == 1) {
+      out_.push_back(text.front());
+    } else {
+      out_.append(text);
+    }
+  }
   void number(double value) { json::append_canonical_number(out_, value); }
   void integer(std::uint64_t value) {
     std::array<char, 20> digits;
@@ -259,7 +266,7 @@ class TaskStack {
 
  private:
   static constexpr std::size_t kInline = 8;
-  std::array<Task, kInline> inline_{};
+  std::array<Task, kInline> inline_;  // not zeroed: a walk of a flat text never touches it
   std::vector<Task> spill_;
   std::size_t size_ = 0;
 };

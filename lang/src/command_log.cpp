@@ -33,14 +33,9 @@ std::uint64_t CommandLog::text_length_bound() const {
 }
 
 bool CommandLog::text_length_exceeds(std::uint64_t limit) const {
-  // Bounds first: a record far below the limit, the usual case, is settled without converting a
-  // single number to its shortest digits. Only a bound past the limit asks for the exact total.
-  std::uint64_t bound = 0;
-  for (const Instruction* entry : entries_) {
-    bound += canonical_text_length_bound(*entry);
-    if (bound > limit) return total_text_length() > limit;
-  }
-  return false;
+  // The bound first: a record far below the limit, the usual case, is settled without converting
+  // a single number to its shortest digits. Only a bound past the limit asks for the exact total.
+  return text_length_bound() > limit && total_text_length() > limit;
 }
 
 void CommandLog::append_json_text(std::string& out, std::size_t i) const {

@@ -334,7 +334,7 @@ Step Handlers::operator()(const Import& instruction) {
                      << "': " << std::string_view(text.error().reason);
   }
   const std::uint64_t bytes = text->size();
-  auto cached = imports_.parsed_by_text.find(*text);
+  auto cached = imports_.parsed_by_text.find(text->view());
   if (cached == imports_.parsed_by_text.end()) {
     auto parsed = parse_program(*text);
     if (!parsed) {
@@ -343,7 +343,7 @@ Step Handlers::operator()(const Import& instruction) {
     }
     auto program = std::make_shared<const Program>(std::move(*parsed));
     state_.executed_commands.keep(program);
-    cached = imports_.parsed_by_text.emplace(std::move(*text), std::move(program)).first;
+    cached = imports_.parsed_by_text.emplace(std::move(*text).release(), std::move(program)).first;
   }
   return EnterBody{*cached->second, bytes};
 }

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 
@@ -33,8 +35,17 @@ using Step = std::variant<Proceed, EnterBody, RunError>;
 
 /// What Import needs across one run: parsed programs shared by identical texts (a file that imports
 /// itself is parsed once, not once per level) and the bytes of text held by the imports now open.
+// Looks texts up by view, so that finding an imported text costs no copy of it.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
 struct ImportState {
-  std::unordered_map<std::string, std::shared_ptr<const Program>> parsed_by_text;
+  std::unordered_map<std::string, std::shared_ptr<const Program>, TextHash, std::equal_to<>>
+      parsed_by_text;
   std::uint64_t open_text_bytes = 0;
 };
 

@@ -53,6 +53,7 @@ ParseError owned(const Fail& failure) {
 
 constexpr bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool continues_number(char c) { return is_digit(c) || c == '.' || c == 'e' || c == 'E'; }
 constexpr bool is_ascii_identifier_char(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
@@ -178,6 +179,16 @@ std::optional<double> exact_short_number(std::uint64_t digits, int significant, 
 // mantissa -> digit+ ("." digit*)? | "." digit+
 // exponent -> ("e" | "E") sign? digit+      (an "e" without digits is a Failure, not a retry)
 Step<double> read_number(std::string_view text) {
+  // The usual number first: up to 15 digits and nothing that would continue them ("0", "1",
+  // "200"), which are exact as an integer.
+  std::uint64_t whole = 0;
+  std::size_t length = 0;
+  for (; length < text.size() && length < 15 && is_digit(text[length]); ++length) {
+    whole = whole * 10 + static_cast<std::uint64_t>(text[length] - '0');
+  }
+  if (length > 0 && (length == text.size() || !continues_number(text[length]))) {
+    return Parsed<double>{static_cast<double>(whole), text.substr(length)};
+  }
   std::size_t i = 0;
   const bool negative = i < text.size() && text[i] == '-';
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;

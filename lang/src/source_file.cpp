@@ -2,9 +2,11 @@
 //
 // POSIX calls rather than iostreams, because the platform's own description of a failure
 // (strerror) is what reaches run errors and `tarn check`, and because a directory must fail
-// ("Is a directory") instead of reading as an empty file. The file is read in one loop into a
-// string reserved from fstat, then checked as UTF-8 in one pass with an eight-bytes-at-a-time
-// fast path for ASCII, which is what scripts almost always are.
+// ("Is a directory") instead of reading as an empty file. The file is read in one loop, into
+// pages mapped at once for a large regular file and into a string reserved from fstat otherwise,
+// then checked as UTF-8 in one pass with an eight-bytes-at-a-time fast path for ASCII, which is
+// what scripts almost always are. The file itself is never mapped: a file truncated by another
+// process while mapped would end the run with SIGBUS.
 //
 // Whatever a path names, the read ends: the text is capped (an endless device fails once it
 // passes the cap), and a FIFO is opened without waiting for a writer. A FIFO that no process
@@ -12,9 +14,11 @@
 #include "tarn/lang/source_file.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +29,7 @@ namespace tarn::lang {
 namespace {
 
 ReadError os_error(int error_number) { return ReadError{std::strerror(error_number)}; }
+ReadError not_utf8() { return ReadError{"stream did not contain valid UTF-8"}; }
 
 // Closes the descriptor on every way out.
 class FileDescriptor {
@@ -72,7 +77,69 @@ std::size_t multibyte_length(std::string_view bytes) {
   return length;
 }
 
+// Below this size a file is read into a string: mapping and unmapping cost more than the few
+// page faults they would spare.
+constexpr std::size_t kMappedReadThreshold = std::size_t{64} << 10;
+
+// Anonymous pages, all present from the start (MAP_POPULATE), or null when that fails.
+char* map_pages(std::size_t bytes) {
+#if defined(MAP_POPULATE)
+  void* pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return pages == MAP_FAILED ? nullptr : static_cast<char*>(pages);
+#else
+  (void)bytes;
+  return nullptr;
+#endif
+}
+
+// Reads until `buffer` is full or the file ends; the count read, or -1 with errno set.
+ssize_t read_into(int fd, char* buffer, std::size_t size) {
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t count = ::read(fd, buffer + filled, size - filled);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (count == 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  return static_cast<ssize_t>(filled);
+}
+
 }  // namespace
+
+SourceText::SourceText(SourceText&& other) noexcept
+    : owned_(std::move(other.owned_)),
+      mapped_(std::exchange(other.mapped_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      mapped_bytes_(std::exchange(other.mapped_bytes_, 0)) {}
+
+SourceText& SourceText::operator=(SourceText&& other) noexcept {
+  if (this != &other) {
+    unmap();
+    owned_ = std::move(other.owned_);
+    mapped_ = std::exchange(other.mapped_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapped_bytes_ = std::exchange(other.mapped_bytes_, 0);
+  }
+  return *this;
+}
+
+std::string SourceText::release() && {
+  if (mapped_ == nullptr) return std::move(owned_);
+  std::string text(view());
+  unmap();
+  return text;
+}
+
+void SourceText::unmap() noexcept {
+  if (mapped_ != nullptr) ::munmap(mapped_, mapped_bytes_);
+  mapped_ = nullptr;
+  size_ = 0;
+  mapped_bytes_ = 0;
+}
 
 bool is_valid_utf8(std::string_view bytes) {
   constexpr std::uint64_t kHighBits = 0x8080808080808080u;
@@ -97,7 +164,7 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
-Result<std::string, ReadError> read_text_file(const std::string& path, std::size_t max_bytes) {
+Result<SourceText, ReadError> read_text_file(const std::string& path, std::size_t max_bytes) {
   // O_NONBLOCK only so that opening a FIFO does not wait for a writer; it is cleared below.
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) return fail(os_error(errno));
@@ -119,12 +186,33 @@ Result<std::string, ReadError> read_text_file(const std::string& path, std::size
   };
   if (!first_fifo_read && !read_blocking()) return fail(os_error(errno));
 
-  std::string text;
-  // st_size is only a hint (0 for pipes and many special files): the loop reads to the end.
-  if (S_ISREG(status.st_mode) && status.st_size > 0) {
-    text.reserve(static_cast<std::size_t>(status.st_size));
-  }
+  SourceText source;
   std::array<char, 64 * 1024> chunk;
+  const auto expected_size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
+  if (S_ISREG(status.st_mode) && expected_size >= kMappedReadThreshold) {
+    if (char* pages = map_pages(expected_size); pages != nullptr) {
+      source.mapped_ = pages;
+      source.mapped_bytes_ = expected_size;
+      const ssize_t count = read_into(file.get(), pages, expected_size);
+      if (count < 0) return fail(os_error(errno));
+      source.size_ = static_cast<std::size_t>(count);
+      // A file that grew since fstat goes on below, as a string; one that did not ends here.
+      const ssize_t more =
+          source.size_ < expected_size ? 0 : read_into(file.get(), chunk.data(), 1);
+      if (more < 0) return fail(os_error(errno));
+      if (more == 0) {
+        if (!is_valid_utf8(source.view())) return fail(not_utf8());
+        return source;
+      }
+      std::string grown(source.view());
+      grown.push_back(chunk[0]);
+      source = SourceText(std::move(grown));
+      if (source.size() > max_bytes) return fail(too_large());
+    }
+  }
+  std::string text = std::move(source).release();
+  // st_size is only a hint (0 for pipes and many special files): the loop reads to the end.
+  if (S_ISREG(status.st_mode) && expected_size > text.size()) text.reserve(expected_size);
   while (true) {
     const ssize_t count = ::read(file.get(), chunk.data(), chunk.size());
     if (count < 0) {
@@ -147,8 +235,8 @@ Result<std::string, ReadError> read_text_file(const std::string& path, std::size
     if (static_cast<std::size_t>(count) > max_bytes - text.size()) return fail(too_large());
     text.append(chunk.data(), static_cast<std::size_t>(count));
   }
-  if (!is_valid_utf8(text)) return fail(ReadError{"stream did not contain valid UTF-8"});
-  return text;
+  if (!is_valid_utf8(text)) return fail(not_utf8());
+  return SourceText(std::move(text));
 }
 
 }  // namespace tarn::lang

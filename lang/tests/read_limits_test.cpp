@@ -81,7 +81,7 @@ TEST_F(ReadLimits, FifoWithWriterIsReadToTheEnd) {
   const auto text = read_text_file(fifo);
   writer.join();
   ASSERT_TRUE(text.has_value()) << text.error().reason;
-  EXPECT_EQ(*text, "report()\nreport()\nreport()\n");
+  EXPECT_EQ(text->view(), "report()\nreport()\nreport()\n");
 }
 
 }  // namespace

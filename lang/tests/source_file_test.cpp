@@ -30,19 +30,37 @@ TEST_F(SourceFile, ReadsWholeFiles) {
       "",
       "report()\n",
       "escalate(\"\u00e9\U0001F600\")\r\n",
-      std::string(200'000, 'x') + "\u00e9",  // larger than one read
+      std::string(200'000, 'x') + "\u00e9",  // larger than one read, into mapped pages
+      std::string(64 * 1024 - 1, 'y'),      // either side of the size that is mapped
+      std::string(64 * 1024, 'z'),
   };
   for (const std::string& text : cases) {
     SCOPED_TRACE(text.size());
     testing::write_file(path("script.tarn"), text);
     const auto read = read_text_file(path("script.tarn"));
     ASSERT_TRUE(read.has_value()) << read.error().reason;
-    EXPECT_EQ(*read, text);
+    EXPECT_EQ(read->view(), text);
+  }
+}
+
+TEST_F(SourceFile, MovedAndReleasedTextsKeepTheirBytes) {
+  for (const std::size_t size : {std::size_t{10}, std::size_t{300'000}}) {
+    SCOPED_TRACE(size);
+    const std::string text(size, 'r');
+    testing::write_file(path("script.tarn"), text);
+    auto read = read_text_file(path("script.tarn"));
+    ASSERT_TRUE(read.has_value());
+    SourceText moved = std::move(*read);
+    SourceText assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.view(), text);
+    EXPECT_EQ(std::move(assigned).release(), text);
   }
 }
 
 TEST_F(SourceFile, Failures) {
   testing::write_file(path("latin1.tarn"), "escalate(\"caf\xe9\")\n");
+  testing::write_file(path("large-latin1.tarn"), std::string(100'000, ' ') + "caf\xe9");
   struct Case {
     std::string path;
     std::string reason;
@@ -52,6 +70,7 @@ TEST_F(SourceFile, Failures) {
       {path("missing/dir/x.tarn"), "No such file or directory"},
       {directory_.string(), "Is a directory"},
       {path("latin1.tarn"), "stream did not contain valid UTF-8"},
+      {path("large-latin1.tarn"), "stream did not contain valid UTF-8"},
       {"", "No such file or directory"},
   };
   for (const Case& c : cases) {

@@ -19,7 +19,7 @@ namespace tarn::tool {
 namespace {
 
 // Standard input read to its end, with the same size limit and UTF-8 rule as a file.
-Result<std::string, lang::ReadError> read_standard_input() {
+Result<lang::SourceText, lang::ReadError> read_standard_input() {
   std::string text;
   std::array<char, 64 * 1024> chunk;
   while (true) {
@@ -38,13 +38,13 @@ Result<std::string, lang::ReadError> read_standard_input() {
   if (!lang::is_valid_utf8(text)) {
     return fail(lang::ReadError{"stream did not contain valid UTF-8"});
   }
-  return text;
+  return lang::SourceText(std::move(text));
 }
 
 }  // namespace
 
 ToolOutput check_command(const std::string& file) {
-  Result<std::string, lang::ReadError> text =
+  Result<lang::SourceText, lang::ReadError> text =
       file == "-" ? read_standard_input() : lang::read_text_file(file);
   if (!text) {
     return {.out = {}, .err = "tarn: cannot read '" + file + "': " + text.error().reason + "\n",

@@ -180,7 +180,7 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
       return usage_error("cannot read context '" + *options.context + "': " + text.error().reason);
     }
     try {
-      setup.context = nlohmann::json::parse(*text);
+      setup.context = nlohmann::json::parse(text->view());
       setup.has_context = true;
     } catch (const nlohmann::json::exception& error) {
       return usage_error("invalid context JSON in '" + *options.context + "': " + error.what());
@@ -265,15 +265,15 @@ void append_result(std::string& out, const lang::RunState& state, std::span<cons
 // Room for the whole result, so that a long one is written without regrowing (and copying) the
 // output: the command texts at their bound, once more with a lineage, plus their quotes, commas
 // and indentation, and every number at its longest. Capped: past the cap the output just grows.
-std::size_t result_size_bound(const lang::RunState& state, std::size_t value_count) {
+std::size_t result_size_bound(const lang::RunState& state, std::uint64_t text_bound,
+                              std::size_t value_count) {
   constexpr std::uint64_t kPerText = 16;
   constexpr std::uint64_t kPerNumber = 40;
   constexpr std::uint64_t kFixed = 4096;
   constexpr std::uint64_t kCap = std::uint64_t{256} << 20;
   const lang::CommandLog& commands = state.executed_commands;
   const std::uint64_t copies = state.lineage ? 2 : 1;
-  const std::uint64_t texts =
-      std::min(commands.text_length_bound(), kCap) + kPerText * commands.size();
+  const std::uint64_t texts = std::min(text_bound, kCap) + kPerText * commands.size();
   const std::uint64_t numbers =
       kPerNumber * (state.residual_log.size() + state.healed_indices.size() + value_count);
   return static_cast<std::size_t>(std::min(copies * texts + numbers + kFixed, kCap));
@@ -293,11 +293,15 @@ ToolOutput run_command(const RunCommandOptions& options) {
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
-  if (run->executed_commands.text_length_exceeds(kCommandTextLimit)) {
+  // The bound settles the usual run at once and sizes the output; only a bound past the limit
+  // asks for the exact total (as CommandLog::text_length_exceeds does).
+  const lang::CommandLog& commands = run->executed_commands;
+  const std::uint64_t text_bound = commands.text_length_bound();
+  if (text_bound > kCommandTextLimit && commands.total_text_length() > kCommandTextLimit) {
     return {"", "tarn run: executed-command text exceeds 1 GiB; the run result is not shown\n", 1};
   }
   ToolOutput output;
-  output.out.reserve(result_size_bound(*run, setup.values.size()));
+  output.out.reserve(result_size_bound(*run, text_bound, setup.values.size()));
   append_result(output.out, *run, setup.values);
   output.out += '\n';
   return output;

@@ -66,7 +66,7 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
     print_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
   }
-  if (script->find(kRefusedText) != std::string::npos) {
+  if (script->view().find(kRefusedText) != std::string_view::npos) {
     print_report(out, Deny{"instruction_hierarchy_violation"}, kRefusedResidual, {}, std::nullopt,
                  emit_json);
     return;
