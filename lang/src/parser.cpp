@@ -546,7 +546,7 @@ constexpr std::size_t kLargestBodyReserve = std::size_t{1} << 20;
 // once its "}" is reached, moved as one contiguous run into the program's body storage; they are
 // complete by then, nested bodies included, so nothing moves again. The statement that opened
 // the body then takes its place among its parent's statements. A plain `if_broken` head has
-// nothing to keep meanwhile, so a deep nest of them costs a word per level while it is open.
+// nothing to keep meanwhile.
 class OpenBodies {
  public:
   OpenBodies(Program& program, std::string_view text)
@@ -569,8 +569,8 @@ class OpenBodies {
   /// Closes the innermost body; `outermost` receives it when it is the outermost one, and then
   /// true is returned.
   bool close(Instruction& outermost) {
-    const std::uint64_t innermost = open_.back();
-    open_.pop_back();
+    const std::uint64_t innermost = open_.back().body;
+    if (--open_.back().count == 0) open_.pop_back();
     const auto start = static_cast<std::size_t>(innermost >> kOwnerBits);
     const Body body = program_.add_body(std::span(statements_).subspan(start));
     statements_.erase(statements_.begin() + static_cast<std::ptrdiff_t>(start), statements_.end());
@@ -597,19 +597,28 @@ class OpenBodies {
   static constexpr std::uint64_t kOwnerMask = (std::uint64_t{1} << kOwnerBits) - 1;
 
   void push(Owner owner) {
-    if (open_.capacity() == 0) {
-      open_.reserve(reserve_);
-      program_.expect_body_instructions(reserve_);
+    if (open_.empty()) program_.expect_body_instructions(reserve_);
+    const std::uint64_t body =
+        std::uint64_t{statements_.size()} << kOwnerBits | static_cast<std::uint64_t>(owner);
+    if (!open_.empty() && open_.back().body == body) {
+      ++open_.back().count;
+    } else {
+      open_.push_back(OpenRun{body, 1});
     }
-    open_.push_back(std::uint64_t{statements_.size()} << kOwnerBits |
-                    static_cast<std::uint64_t>(owner));
   }
+
+  // Open bodies that start at the same index with the same owner, as one entry: a nest of
+  // blocks that each open first in their parent costs nothing per level.
+  struct OpenRun {
+    std::uint64_t body;  // the index where its statements start, and its Owner
+    std::uint64_t count;
+  };
 
   Program& program_;
   std::size_t reserve_;
   std::vector<Instruction, detail::HugePageAllocator<Instruction>> statements_;
   std::vector<Instruction> held_;     // heads of open bodies other than a plain if_broken
-  std::vector<std::uint64_t> open_;   // per open body: its first statement's index, and Owner
+  std::vector<OpenRun> open_;          // innermost last
 };
 
 // The body of `out`, whose head has just been read (`rest` follows its "{"), up to the "}" that

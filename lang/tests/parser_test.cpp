@@ -2,6 +2,7 @@
 // step (severity, input, code apart, and the error text once), and very deep nesting.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -257,6 +258,63 @@ TEST(Parser, ParseStatementReturnsTheRest) {
 
   // Comments are a program-level matter only.
   EXPECT_EQ(parse_statement("// c\nreport()").error().code, Code::TakeWhile1);
+}
+
+// A script of nested blocks and its canonical text, built side by side from a seed: blocks of
+// both kinds, opening first, last or between other statements of their parent, and empty ones.
+struct Nest {
+  std::string script;
+  std::string expected;
+};
+
+Nest generated_nest(std::uint32_t seed, int depth) {
+  std::uint32_t state = seed;
+  const auto next = [&state](std::uint32_t bound) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 16) % bound;
+  };
+  Nest nest;
+  const auto body = [&](const auto& self, int level) -> void {
+    const std::uint32_t count = level == 0 ? 0 : next(4);  // 0 to 3, mostly blocks below
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (i != 0) nest.expected += ", ";
+      if (next(4) == 0) {
+        nest.script += " evolve(" + std::to_string(i) + ")";
+        nest.expected += "Evolve(" + std::to_string(i) + ")";
+        continue;
+      }
+      if (next(2) == 0) {
+        nest.script += " if_broken {";
+        nest.expected += "Branch([";
+      } else {
+        nest.script += " if_greater_than(\"v\", 1.5) {";
+        nest.expected += "IfGreaterThan(\"v\", 1.5, [";
+      }
+      self(self, level - 1);
+      nest.script += " }";
+      nest.expected += "])";
+    }
+  };
+  nest.script = "if_broken {";
+  nest.expected = "Branch([";
+  while (nest.expected.size() < 200) {  // a nest too small to test much is drawn again
+    nest.script = "if_broken {";
+    nest.expected = "Branch([";
+    body(body, depth);
+  }
+  nest.script += "}";
+  nest.expected += "])";
+  return nest;
+}
+
+TEST(Parser, GeneratedNests) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    const Nest nest = generated_nest(seed, 3 + static_cast<int>(seed % 5));
+    SCOPED_TRACE(nest.script);
+    const auto program = parse_program(nest.script + "\nreport()\n" + nest.script);
+    ASSERT_TRUE(program.has_value()) << parse_error_text(program.error());
+    EXPECT_EQ(render(*program), nest.expected + "\nReport\n" + nest.expected);
+  }
 }
 
 TEST(Parser, MillionDeepNesting) {
