@@ -380,13 +380,7 @@ Step<Statement> if_broken_form(std::string_view rest, Instruction& out) {
   // Written out rather than through a Cursor: in a deep nest this is most of the text.
   rest = skip_ws(rest);
   if (rest.empty() || rest.front() != '{') return fail(error_at(rest, ParseErrorCode::Tag));
-  // The slot usually still holds the block read before this one: emptying its body spares
-  // assigning a fresh Branch (a dispatch over every alternative) per block.
-  if (auto* branch = std::get_if<Branch>(&out)) {
-    branch->body = Body{};
-  } else {
-    out.emplace<Branch>();
-  }
+  out.emplace<Branch>();
   return Parsed<Statement>{Statement{true}, rest.substr(1)};
 }
 
@@ -555,16 +549,21 @@ class OpenBodies {
 
   /// Opens the body of the outermost statement, which the caller holds.
   void open_outermost() { push(Owner::Outermost); }
-  /// Opens the body of `head`, a statement inside the innermost open body.
-  void open(Instruction&& head) {
+  /// A slot for the next statement of the innermost open body, where it is read in place.
+  Instruction& next_statement() { return statements_.emplace_back(); }
+  /// Opens the body of the statement just read into next_statement(), which waits outside the
+  /// statements until its body closes.
+  void open_last() {
+    Instruction& head = statements_.back();
     if (std::holds_alternative<Branch>(head)) {
+      statements_.pop_back();
       push(Owner::Branch);
     } else {
       held_.push_back(std::move(head));
+      statements_.pop_back();
       push(Owner::Held);
     }
   }
-  void append(Instruction&& statement) { statements_.push_back(std::move(statement)); }
 
   /// Closes the innermost body; `outermost` receives it when it is the outermost one, and then
   /// true is returned.
@@ -626,7 +625,6 @@ class OpenBodies {
 Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction& out,
                                               OpenBodies& open) {
   open.open_outermost();
-  Instruction nested;  // the slot for each statement inside a body
   while (true) {
     // Close every body that ends here; stop at the next statement.
     while (true) {
@@ -636,14 +634,10 @@ Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction
       rest.remove_prefix(1);
       if (open.close(out)) return rest;
     }
-    Step<Statement> head = read_statement_head(rest, nested);
+    Step<Statement> head = read_statement_head(rest, open.next_statement());
     if (!head) return fail(head.error());
     rest = head->rest;
-    if (head->value.opens_body) {
-      open.open(std::move(nested));
-    } else {
-      open.append(std::move(nested));
-    }
+    if (head->value.opens_body) open.open_last();
   }
 }
 
@@ -683,7 +677,6 @@ Result<Program, ParseError> parse_program(std::string_view text) {
   const std::size_t bound = statement_count_bound(text);
   program.reserve(std::min(bound, kFirstTopLevelReserve));
   OpenBodies open(program, text);
-  Instruction current;  // each statement is read into this slot, then moved into the program
   std::string_view rest = text;
   while (true) {
     rest = skip_ws(rest);
@@ -698,10 +691,11 @@ Result<Program, ParseError> parse_program(std::string_view text) {
       rest = comment->rest;
       continue;
     }
-    auto statement = read_statement(rest, current, open);
-    if (!statement) return fail(owned(statement.error()));
     if (program.size() == program.capacity()) program.reserve(std::max(bound, 2 * program.size()));
-    program.push_back(std::move(current));
+    // Read in place: the slot stays put while the statement is read, as nothing else is added
+    // to the top level meanwhile.
+    auto statement = read_statement(rest, program.emplace_back(), open);
+    if (!statement) return fail(owned(statement.error()));
     rest = *statement;
   }
 }
@@ -709,10 +703,8 @@ Result<Program, ParseError> parse_program(std::string_view text) {
 Result<Parsed<Program>, ParseError> parse_statement(std::string_view text) {
   Program program;
   OpenBodies open(program, text);
-  Instruction instruction;
-  auto statement = read_statement(text, instruction, open);
+  auto statement = read_statement(text, program.emplace_back(), open);
   if (!statement) return fail(owned(statement.error()));
-  program.push_back(std::move(instruction));
   return Parsed<Program>{std::move(program), *statement};
 }
 

@@ -54,12 +54,12 @@ class HugePageAllocator {
     advise_huge_pages(data, bytes);
     return static_cast<T*>(data);
   }
+  // The unsized forms: clang declares the sized ones only with -fsized-deallocation.
   void deallocate(T* data, std::size_t count) noexcept {
-    const std::size_t bytes = count * sizeof(T);
-    if (!is_large(bytes)) {
-      ::operator delete(data, bytes);
+    if (!is_large(count * sizeof(T))) {
+      ::operator delete(data);
     } else {
-      ::operator delete(data, bytes, std::align_val_t{kHugePage});
+      ::operator delete(data, std::align_val_t{kHugePage});
     }
   }
 

@@ -101,6 +101,8 @@ class Program {
   ~Program() = default;
 
   void push_back(Instruction&& instruction);
+  /// Appends a default instruction and returns it, to be filled in place.
+  Instruction& emplace_back();
   /// Room for `count` instructions; the parser reserves for a whole script at once.
   void reserve(std::size_t count);
   /// Gives back room reserved beyond size().
@@ -234,6 +236,7 @@ inline const Instruction* Body::end() const noexcept { return data_ + size_; }
 inline void Program::push_back(Instruction&& instruction) {
   instructions_.push_back(std::move(instruction));
 }
+inline Instruction& Program::emplace_back() { return instructions_.emplace_back(); }
 inline void Program::reserve(std::size_t count) { instructions_.reserve(count); }
 inline void Program::shrink_to_fit() { instructions_.shrink_to_fit(); }
 inline std::size_t Program::capacity() const noexcept { return instructions_.capacity(); }
