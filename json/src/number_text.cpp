@@ -252,7 +252,45 @@ std::optional<double> exact_short_decimal(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The usual number in a script or report has a few decimals ("0.001", "2.5", "1e-12"). When the
+// value is exactly what the decimal m / 10^k parses to, with m below 10^15, the digits of m are its
+// shortest form: two different decimals of at most 15 significant digits never parse to the same
+// (normal) double, so no shorter one can. Finding m this way costs a few multiplications instead
+// of the general shortest conversion.
+std::optional<Decomposed> decompose_short_decimal(double magnitude) {
+  static constexpr std::array<double, 16> kPowersOfTen{
+      1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr double kLimit = 1e15;
+  if (!(magnitude > 0.0)) return std::nullopt;
+  for (std::size_t k = 0; k < kPowersOfTen.size(); ++k) {
+    const double scaled = magnitude * kPowersOfTen[k];
+    if (!(scaled < kLimit)) return std::nullopt;
+    // Any m will do as a candidate: the division below, exact operands rounded once as a parse
+    // rounds, decides whether m / 10^k really is the value.
+    const auto m = static_cast<std::uint64_t>(scaled + 0.5);
+    if (m == 0 || static_cast<double>(m) / kPowersOfTen[k] != magnitude) continue;
+    std::array<char, 20> buffer{};
+    const char* end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), m).ptr;
+    const auto count = static_cast<int>(end - buffer.data());
+    Decomposed d;
+    d.point = count - static_cast<int>(k);
+    while (end[-1] == '0') --end;  // m > 0, so a non-zero digit stops this
+    d.length = static_cast<int>(end - buffer.data());
+    std::copy(static_cast<const char*>(buffer.data()), end, d.digits);
+    return d;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 Decomposed decompose(double value) {
+  if (std::optional<Decomposed> d = decompose_short_decimal(std::fabs(value))) {
+    d->negative = std::signbit(value);
+    return *d;
+  }
   // Scientific shortest form: "1.3370000000000018e+03", "5e-324", "0e+00".
   std::array<char, 32> buffer{};
   const auto written =

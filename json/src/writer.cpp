@@ -170,8 +170,7 @@ std::size_t plain_json_prefix(std::string_view text) {
   return i;
 }
 
-void append_json_string(std::string& out, std::string_view text) {
-  out.push_back('"');
+void append_json_escaped(std::string& out, std::string_view text) {
   while (true) {
     const std::size_t plain = plain_json_prefix(text);
     out.append(text.substr(0, plain));
@@ -179,6 +178,11 @@ void append_json_string(std::string& out, std::string_view text) {
     append_escape(out, static_cast<unsigned char>(text[plain]));
     text.remove_prefix(plain + 1);
   }
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+  out.push_back('"');
+  append_json_escaped(out, text);
   out.push_back('"');
 }
 

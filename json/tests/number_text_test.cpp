@@ -1,11 +1,17 @@
 // Number text forms and the decimal reader: one table per form, one loop each.
 #include "tarn/json/number_text.hpp"
 
+#include <algorithm>
+#include <array>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +52,57 @@ TEST(Decompose, DigitsAndPoint) {
     EXPECT_EQ(d.negative, c.negative);
     EXPECT_EQ(std::string(d.digits, static_cast<std::size_t>(d.length)), c.digits);
     EXPECT_EQ(d.point, c.point);
+  }
+}
+
+// The shortest digits straight from std::to_chars, the definition that decompose must meet
+// whichever way it finds them.
+std::pair<std::string, int> shortest_digits(double magnitude) {
+  std::array<char, 32> buffer{};
+  const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude,
+                                 std::chars_format::scientific).ptr;
+  const std::string text(buffer.data(), end);
+  const std::size_t e = text.find('e');
+  std::string digits = text.substr(0, e);
+  digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+  return {digits, std::stoi(text.substr(e + 1)) + 1};
+}
+
+TEST(Decompose, AgreesWithTheShortestConversion) {
+  std::vector<double> values;
+  // Short decimals of every scale the fast path covers, their neighbours, and near misses.
+  std::uint64_t state = 42;
+  const auto next = [&state] {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return state >> 11;
+  };
+  for (int k = 0; k <= 17; ++k) {
+    for (int i = 0; i < 400; ++i) {
+      const double m = static_cast<double>(next() % 1'000'000'000'000'000u);
+      const double value = m / std::pow(10.0, k);
+      values.push_back(value);
+      values.push_back(std::nextafter(value, 0.0));
+      values.push_back(std::nextafter(value, kMax));
+    }
+  }
+  for (int i = 0; i < 20000; ++i) {
+    std::uint64_t bits = next() | (next() << 53);
+    double value = 0.0;
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isfinite(value)) values.push_back(value);
+  }
+  for (const double value : {0.001, 0.1, 0.3, 2.5, 1e-12, 1e-15, 1e-16, 999999999999999.0,
+                             1e15, 0.1 + 0.2, 5e-324, 123456789012345.6}) {
+    values.push_back(value);
+  }
+  for (const double value : values) {
+    if (value == 0.0) continue;
+    SCOPED_TRACE(value);
+    const Decomposed d = decompose(-value);
+    const auto [digits, point] = shortest_digits(std::fabs(value));
+    ASSERT_EQ(std::string(d.digits, static_cast<std::size_t>(d.length)), digits);
+    ASSERT_EQ(d.point, point);
+    ASSERT_EQ(d.negative, !std::signbit(value));
   }
 }
 

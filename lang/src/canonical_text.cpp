@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tarn/json/number_text.hpp"
+#include "tarn/json/writer.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "unicode.hpp"
 
@@ -146,10 +147,12 @@ std::uint64_t operand_length_bound(const Operand& operand) {
 
 // --- Sinks: where the walk's text goes ------------------------------------------------------
 
-// Renders into a string.
-class Renderer {
+// Renders into a string; with `kInJsonString`, as the inside of a JSON string literal. Names,
+// numbers and punctuation never need a JSON escape, so only text operands are escaped again.
+template <bool kInJsonString>
+class BasicRenderer {
  public:
-  explicit Renderer(std::string& out) : out_(out) {}
+  explicit BasicRenderer(std::string& out) : out_(out) {}
   // Most punctuation is one byte, which push_back writes without the call to memcpy.
   void punctuation(std::string_view text) {
     if (text.size() == 1) {
@@ -165,7 +168,15 @@ class Renderer {
     out_.append(digits.data(), end);
   }
   void flag(bool value) { out_ += value ? "true" : "false"; }
-  void text(std::string_view value) { append_quoted_text(out_, value); }
+  void text(std::string_view value) {
+    if constexpr (kInJsonString) {
+      scratch_.clear();
+      append_quoted_text(scratch_, value);
+      json::append_json_escaped(out_, scratch_);
+    } else {
+      append_quoted_text(out_, value);
+    }
+  }
   // Bodies are always walked when rendering.
   bool enter_body(const Body&) { return true; }
   void leave_body(const Body&, std::uint64_t) {}
@@ -173,7 +184,11 @@ class Renderer {
 
  private:
   std::string& out_;
+  std::string scratch_;  // a text operand's canonical form, before its JSON escapes
 };
+
+using Renderer = BasicRenderer<false>;
+using JsonRenderer = BasicRenderer<true>;
 
 // Adds up lengths, and caches the length of every body it walks so that the next measure of
 // that body (or of an instruction around it) costs nothing.
@@ -369,6 +384,13 @@ void append_canonical_text(std::string& out, const Instruction& instruction) {
   Walker<Renderer>(renderer).walk(instruction);
 }
 
+void append_canonical_json_string(std::string& out, const Instruction& instruction) {
+  out.push_back('"');
+  JsonRenderer renderer(out);
+  Walker<JsonRenderer>(renderer).walk(instruction);
+  out.push_back('"');
+}
+
 std::string canonical_text(const Instruction& instruction) {
   std::string out;
   append_canonical_text(out, instruction);
@@ -398,13 +420,6 @@ std::uint64_t canonical_text_length_bound(const Instruction& instruction) {
       }
       return length;
     }
-  }, static_cast<const InstructionKind&>(instruction));
-}
-
-bool canonical_text_is_bare(const Instruction& instruction) {
-  return std::visit([](const auto& variant) {
-    using Variant = std::decay_t<decltype(variant)>;
-    return !has_body<Variant> && !has_operand<Variant, std::string>;
   }, static_cast<const InstructionKind&>(instruction));
 }
 

@@ -3,10 +3,8 @@
 // from the instructions' memoised lengths, so a caller can refuse a huge record before building it.
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "tarn/json/writer.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang {
@@ -39,23 +37,7 @@ bool CommandLog::text_length_exceeds(std::uint64_t limit) const {
 }
 
 void CommandLog::append_json_text(std::string& out, std::size_t i) const {
-  // Rendered in place; only a text holding a quote, a backslash or a control character is moved
-  // aside and written again with its escapes. A bare text cannot hold one and is not scanned.
-  out += '"';
-  const std::size_t start = out.size();
-  append_canonical_text(out, *entries_[i]);
-  if (canonical_text_is_bare(*entries_[i])) {
-    out += '"';
-    return;
-  }
-  const std::string_view rendered = std::string_view(out).substr(start);
-  if (json::plain_json_prefix(rendered) == rendered.size()) {
-    out += '"';
-    return;
-  }
-  const std::string text(rendered);
-  out.resize(start - 1);
-  json::append_json_string(out, text);
+  append_canonical_json_string(out, *entries_[i]);
 }
 
 std::vector<std::string> CommandLog::texts() const {

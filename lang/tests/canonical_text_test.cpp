@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn/json/writer.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/testing/scratch.hpp"
@@ -17,6 +18,19 @@ using tarn::testing::repeat;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The JSON string literal written in one pass, and the rendered text escaped afterwards: the
+// two must agree byte for byte.
+std::string json_form(const Instruction& instruction) {
+  std::string out;
+  append_canonical_json_string(out, instruction);
+  return out;
+}
+std::string json_form_of_text(const Instruction& instruction) {
+  std::string out;
+  json::append_json_string(out, canonical_text(instruction));
+  return out;
+}
 
 // A body of `owner`'s tree holding the given instructions.
 template <class... Kinds>
@@ -146,6 +160,7 @@ TEST(CanonicalText, TextEscapes) {
     const Instruction escalate = Escalate{c.text};
     EXPECT_EQ(canonical_text(escalate), "Escalate(\"" + c.expected + "\")");
     EXPECT_EQ(canonical_text_length(escalate), canonical_text(escalate).size());
+    EXPECT_EQ(json_form(escalate), json_form_of_text(escalate));
   }
 }
 
@@ -198,7 +213,7 @@ TEST(CanonicalText, MeasuringEveryLevelOfADeepNestIsLinear) {
   }
 }
 
-TEST(CanonicalText, LengthMatchesRenderingOverParsedScripts) {
+TEST(CanonicalText, LengthAndJsonFormMatchRenderingOverParsedScripts) {
   const char* scripts[] = {
       "report()evolve(3)data(0.1)residual()",
       "if_broken { if_greater_than(\"\u00e9\u0301\", 1e300) { bind(\"k\", 7) } escalate(\"a\tb\") }",
@@ -213,6 +228,7 @@ TEST(CanonicalText, LengthMatchesRenderingOverParsedScripts) {
     ASSERT_TRUE(program.has_value()) << parse_error_text(program.error());
     for (const Instruction& instruction : *program) {
       EXPECT_EQ(canonical_text_length(instruction), canonical_text(instruction).size());
+      EXPECT_EQ(json_form(instruction), json_form_of_text(instruction));
     }
   }
 }

@@ -16,6 +16,10 @@ namespace tarn::json {
 /// bytes below 0x20 as \u00xx, everything else (including "/" and UTF-8) unchanged.
 void append_json_string(std::string& out, std::string_view text);
 
+/// The inside of append_json_string's literal: `text` with its escapes, without the quotes.
+/// **Example**: `a"b` -> `a\"b`.
+void append_json_escaped(std::string& out, std::string_view text);
+
 /// The length of the longest start of `text` that append_json_string copies unchanged; equal to
 /// text.size() when the text needs no escape at all. **Example**: "a\"b" -> 1, "plain" -> 5.
 std::size_t plain_json_prefix(std::string_view text);

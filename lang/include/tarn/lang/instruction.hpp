@@ -206,6 +206,10 @@ std::string canonical_text(const Instruction& instruction);
 /// Appends the canonical text to `out` (the form used when many texts are written in a row).
 void append_canonical_text(std::string& out, const Instruction& instruction);
 
+/// Appends the canonical text as a JSON string literal, escaped as it is written.
+/// **Example**: `Alias(1, "a")` -> `"Alias(1, \"a\")"` with the outer quotes.
+void append_canonical_json_string(std::string& out, const Instruction& instruction);
+
 /// The length in bytes of canonical_text(instruction), without rendering it. Linear in the size
 /// of the tree the first time a body is measured and constant after that (bodies cache it).
 std::uint64_t canonical_text_length(const Instruction& instruction);
@@ -214,11 +218,6 @@ std::uint64_t canonical_text_length(const Instruction& instruction);
 /// body: numbers count at their longest instead of being converted. Exact for one with a body.
 /// **Example**: `Data(0.5)` -> 38 (exactly 9); `Branch([Data(0.5)])` -> 19.
 std::uint64_t canonical_text_length_bound(const Instruction& instruction);
-
-/// True when the canonical text is made of names, numbers and punctuation only (no text operand
-/// and no body), so it holds no quote, backslash or control character.
-/// **Example**: `Harmony(0.001)` -> true; `Alias(1, "a")` and `Branch([Report])` -> false.
-bool canonical_text_is_bare(const Instruction& instruction);
 
 /// Appends a text operand in its quoted canonical form: "\"" + escaped + "\"". Also used for the
 /// `input` of a parse-error text.
