@@ -3,7 +3,7 @@
 // POSIX calls rather than iostreams, because the platform's own description of a failure
 // (strerror) is what reaches run errors and `tarn check`, and because a directory must fail
 // ("Is a directory") instead of reading as an empty file. The file is read in one loop, into
-// pages mapped at once for a large regular file and into a string reserved from fstat otherwise,
+// pages mapped at once for a large regular file and into a string otherwise,
 // then checked as UTF-8 in one pass with an eight-bytes-at-a-time fast path for ASCII, which is
 // what scripts almost always are. The file itself is never mapped: a file truncated by another
 // process while mapped would end the run with SIGBUS.
@@ -178,41 +178,39 @@ Result<SourceText, ReadError> read_text_file(const std::string& path, std::size_
     return fail(too_large());
   }
   // A FIFO's first read stays non-blocking: it tells a writer that has written nothing yet
-  // (EAGAIN) from no writer at all (end of file at once). Everything else reads blocking.
+  // (EAGAIN) from no writer at all (end of file at once). Everything else reads blocking, and a
+  // regular file already does: O_NONBLOCK means nothing to it (nor the two calls to clear it,
+  // which a chain of imports would pay at every level).
   bool first_fifo_read = S_ISFIFO(status.st_mode);
   const auto read_blocking = [&file] {
     const int flags = ::fcntl(file.get(), F_GETFL);
     return flags >= 0 && ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) == 0;
   };
-  if (!first_fifo_read && !read_blocking()) return fail(os_error(errno));
+  if (!first_fifo_read && !S_ISREG(status.st_mode) && !read_blocking()) {
+    return fail(os_error(errno));
+  }
 
-  SourceText source;
-  std::array<char, 64 * 1024> chunk;
+  // A regular file is read up to the size it had when it was opened, not on to a read that
+  // finds its end: that read would cost a chain of imports one more system call per level.
   const auto expected_size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
-  if (S_ISREG(status.st_mode) && expected_size >= kMappedReadThreshold) {
+  const bool sized = S_ISREG(status.st_mode) && expected_size > 0;
+  if (sized && expected_size >= kMappedReadThreshold) {
     if (char* pages = map_pages(expected_size); pages != nullptr) {
+      SourceText source;
       source.mapped_ = pages;
       source.mapped_bytes_ = expected_size;
       const ssize_t count = read_into(file.get(), pages, expected_size);
       if (count < 0) return fail(os_error(errno));
       source.size_ = static_cast<std::size_t>(count);
-      // A file that grew since fstat goes on below, as a string; one that did not ends here.
-      const ssize_t more =
-          source.size_ < expected_size ? 0 : read_into(file.get(), chunk.data(), 1);
-      if (more < 0) return fail(os_error(errno));
-      if (more == 0) {
-        if (!is_valid_utf8(source.view())) return fail(not_utf8());
-        return source;
-      }
-      std::string grown(source.view());
-      grown.push_back(chunk[0]);
-      source = SourceText(std::move(grown));
-      if (source.size() > max_bytes) return fail(too_large());
+      if (!is_valid_utf8(source.view())) return fail(not_utf8());
+      return source;
     }
   }
-  std::string text = std::move(source).release();
-  // st_size is only a hint (0 for pipes and many special files): the loop reads to the end.
-  if (S_ISREG(status.st_mode) && expected_size > text.size()) text.reserve(expected_size);
+  std::string text;
+  // st_size is only a hint elsewhere (0 for pipes and many special files): the loop reads to
+  // the end.
+  if (sized) text.reserve(expected_size);
+  std::array<char, 64 * 1024> chunk;
   while (true) {
     const ssize_t count = ::read(file.get(), chunk.data(), chunk.size());
     if (count < 0) {
@@ -234,6 +232,7 @@ Result<SourceText, ReadError> read_text_file(const std::string& path, std::size_
     }
     if (static_cast<std::size_t>(count) > max_bytes - text.size()) return fail(too_large());
     text.append(chunk.data(), static_cast<std::size_t>(count));
+    if (sized && text.size() >= expected_size) break;
   }
   if (!is_valid_utf8(text)) return fail(not_utf8());
   return SourceText(std::move(text));
