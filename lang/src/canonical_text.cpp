@@ -253,6 +253,20 @@ static_assert([]<std::size_t... I>(std::index_sequence<I...>) {
   return (body_is_last<std::variant_alternative_t<I, InstructionKind>> && ...);
 }(std::make_index_sequence<std::variant_size_v<InstructionKind>>{}));
 
+// "Name(" as one piece of text, so that it is written in one go.
+template <std::size_t kSize>
+struct Opening {
+  std::array<char, kSize> text;
+  constexpr std::string_view view() const { return {text.data(), text.size()}; }
+};
+template <class T>
+constexpr Opening<T::variant_name.size() + 1> opening = [] {
+  Opening<T::variant_name.size() + 1> result{};
+  for (std::size_t i = 0; i < T::variant_name.size(); ++i) result.text[i] = T::variant_name[i];
+  result.text.back() = '(';
+  return result;
+}();
+
 // A body being written: instruction `next` comes next; `start` is the sink's position at its "[".
 struct Task {
   const Body* body = nullptr;
@@ -316,11 +330,11 @@ class Walker {
   void begin_instruction(const Instruction& instruction) {
     const Body* body = std::visit([&](const auto& variant) -> const Body* {
       using Variant = std::decay_t<decltype(variant)>;
-      sink_.punctuation(Variant::variant_name);
       if constexpr (operand_count<Variant> == 0) {
+        sink_.punctuation(Variant::variant_name);
         return nullptr;
       } else {
-        sink_.punctuation("(");
+        sink_.punctuation(opening<Variant>.view());
         return std::apply([&](const auto&... operand) {
           const Body* last = nullptr;
           bool first = true;
