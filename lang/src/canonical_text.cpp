@@ -269,9 +269,9 @@ constexpr Opening<T::variant_name.size() + 1> opening = [] {
 
 // A body being written: instruction `next` comes next; `start` is the sink's position at its "[".
 struct Task {
-  const Body* body = nullptr;
-  std::size_t next = 0;
-  std::uint64_t start = 0;
+  const Body* body;
+  std::size_t next;
+  std::uint64_t start;
 };
 
 // The walk's stack, one task per open body. Most texts open none or one (Branch([Evolve(1)])),
@@ -295,7 +295,7 @@ class TaskStack {
 
  private:
   static constexpr std::size_t kInline = 8;
-  std::array<Task, kInline> inline_;  // not zeroed: a walk of a flat text never touches it
+  std::array<Task, kInline> inline_;  // left unset: a walk of a flat text never touches it
   std::vector<Task> spill_;
   std::size_t size_ = 0;
 };

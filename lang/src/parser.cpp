@@ -616,8 +616,8 @@ class OpenBodies {
   Program& program_;
   std::size_t reserve_;
   std::vector<Instruction, detail::HugePageAllocator<Instruction>> statements_;
-  std::vector<Instruction> held_;     // heads of open bodies other than a plain if_broken
-  std::vector<OpenRun> open_;          // innermost last
+  std::vector<Instruction> held_;  // heads of open bodies other than a plain if_broken
+  std::vector<OpenRun> open_;      // innermost last
 };
 
 // The body of `out`, whose head has just been read (`rest` follows its "{"), up to the "}" that

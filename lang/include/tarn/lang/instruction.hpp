@@ -43,7 +43,7 @@ class Body {
   const Instruction* end() const noexcept;
 
  private:
-  friend class Program;        // makes bodies out of its storage
+  friend class Program;     // makes bodies out of its storage
   friend class BodyAccess;  // the canonical-text walker reads and fills the length cache
   Body(const Instruction* data, std::size_t size) : data_(data), size_(size) {}
 
@@ -63,7 +63,8 @@ namespace detail {
 class BodyStorage {
  public:
   BodyStorage() = default;
-  BodyStorage(BodyStorage&& other) noexcept : blocks_(std::move(other.blocks_)) {
+  BodyStorage(BodyStorage&& other) noexcept
+      : blocks_(std::move(other.blocks_)), expected_(other.expected_) {
     other.blocks_.clear();
   }
   BodyStorage& operator=(BodyStorage&& other) noexcept;
