@@ -38,9 +38,14 @@ class PrettyObject {
       return;
     }
     out += '[';
+    // What goes before each item (",", the line break and the indentation) is made once: an
+    // array may hold a hundred thousand items.
+    std::string lead = ",\n";
+    lead.append(static_cast<std::size_t>(depth_ + 2) * 2, ' ');
+    const std::string_view between(lead);
+    const std::string_view first = between.substr(1);
     for (std::size_t i = 0; i < count; ++i) {
-      out += i == 0 ? "\n" : ",\n";
-      indent(depth_ + 2);
+      out.append(i == 0 ? first : between);
       item(out, i);
     }
     out += '\n';
