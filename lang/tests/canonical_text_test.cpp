@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,28 @@ TEST(ProgramTree, BodiesStayValidAcrossMovesAndManyStorageBlocks) {
     for (std::uint64_t k = 1; k < 1 + i % 5; ++k) text += ", " + evolve;
     ASSERT_EQ(canonical_text(program[i]), text + "])");
   }
+}
+
+TEST(ProgramTree, LargeArraysStartOnAHugePageBoundary) {
+  detail::HugePageAllocator<Instruction> allocator;
+  for (const std::size_t count : {std::size_t{2}, std::size_t{1000}, std::size_t{100'000}}) {
+    SCOPED_TRACE(count);
+    Instruction* data = allocator.allocate(count);
+    if (count * sizeof(Instruction) >= detail::kHugePage) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % detail::kHugePage, 0u);
+    }
+    // The first and the last element are usable.
+    new (data) Instruction(Evolve{1});
+    new (data + count - 1) Instruction(Escalate{std::string(100, 'x')});
+    EXPECT_EQ(canonical_text(data[count - 1]).size(), 112u);
+    std::destroy_at(data);
+    std::destroy_at(data + count - 1);
+    allocator.deallocate(data, count);
+  }
+  // A vector that grows across the boundary keeps its elements.
+  std::vector<Instruction, detail::HugePageAllocator<Instruction>> grown;
+  for (std::uint64_t i = 0; i < 60'000; ++i) grown.emplace_back(Evolve{i});
+  EXPECT_EQ(canonical_text(grown.back()), "Evolve(59999)");
 }
 
 TEST(ProgramTree, EmptyBodyNeedsNoStorage) {
