@@ -28,21 +28,16 @@ BodyStorage& BodyStorage::operator=(BodyStorage&& other) noexcept {
   return *this;
 }
 
-Instruction* BodyStorage::store(std::span<Instruction> instructions) {
+Instruction* BodyStorage::store_in_new_block(std::span<Instruction> instructions) {
   const std::size_t count = instructions.size();
-  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < count) {
-    const std::size_t grown = blocks_.empty() ? std::max(expected_, kSmallestBlock)
-                                              : 2 * blocks_.back().capacity;
-    const std::size_t capacity = std::max(grown, count);
-    blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw and leak
-    Instruction* data = HugePageAllocator<Instruction>().allocate(capacity);
-    blocks_.push_back(Block{data, 0, capacity});
-  }
-  Block& block = blocks_.back();
-  Instruction* run = block.data + block.used;
-  std::uninitialized_move(instructions.begin(), instructions.end(), run);
-  block.used += count;
-  return run;
+  const std::size_t grown =
+      blocks_.empty() ? std::max(expected_, kSmallestBlock) : 2 * blocks_.back().capacity;
+  const std::size_t capacity = std::max(grown, count);
+  blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw and leak
+  Instruction* data = HugePageAllocator<Instruction>().allocate(capacity);
+  std::uninitialized_move(instructions.begin(), instructions.end(), data);
+  blocks_.push_back(Block{data, count, capacity});
+  return data;
 }
 
 void BodyStorage::release() noexcept {

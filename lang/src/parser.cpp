@@ -77,16 +77,19 @@ std::string_view skip_ws(std::string_view text) {
   return text.substr(i);
 }
 
+// Whether the first a.size() bytes of b are those of a. A byte loop, not memcmp: the texts are
+// a few bytes (a keyword, a tag), every statement compares several, and a call to memcmp costs
+// more than the comparison.
+constexpr bool same_bytes(std::string_view a, std::string_view b) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // tag -> the literal text, byte for byte
 Step<std::string_view> expect_tag(std::string_view text, std::string_view literal) {
-  // A byte loop, not starts_with: the literals are one to three bytes, and every statement
-  // passes here two or three times, where a call to memcmp costs more than the comparison.
-  const bool matches = text.size() >= literal.size() && [&] {
-    for (std::size_t i = 0; i < literal.size(); ++i) {
-      if (text[i] != literal[i]) return false;
-    }
-    return true;
-  }();
+  const bool matches = text.size() >= literal.size() && same_bytes(literal, text);
   if (!matches) return fail(error_at(text, ParseErrorCode::Tag));
   return Parsed<std::string_view>{literal, text.substr(literal.size())};
 }

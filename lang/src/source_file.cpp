@@ -145,6 +145,15 @@ bool is_valid_utf8(std::string_view bytes) {
   constexpr std::uint64_t kHighBits = 0x8080808080808080u;
   std::size_t i = 0;
   while (i < bytes.size()) {
+    // Thirty-two ASCII bytes at a time while they last, then eight, then one.
+    if (bytes.size() - i >= 32) {
+      std::array<std::uint64_t, 4> block{};
+      std::memcpy(block.data(), bytes.data() + i, sizeof block);
+      if (((block[0] | block[1] | block[2] | block[3]) & kHighBits) == 0) {
+        i += 32;
+        continue;
+      }
+    }
     if (bytes.size() - i >= 8) {
       std::uint64_t block = 0;
       std::memcpy(&block, bytes.data() + i, sizeof block);

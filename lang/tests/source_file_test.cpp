@@ -110,6 +110,19 @@ TEST(Utf8, Validation) {
     SCOPED_TRACE(::testing::PrintToString(c.bytes));
     EXPECT_EQ(is_valid_utf8(c.bytes), c.valid);
   }
+  // Long ASCII runs are checked many bytes at a time: a sequence anywhere in them, inside a
+  // block or across the end of one, is still seen.
+  for (std::size_t at = 0; at < 100; ++at) {
+    SCOPED_TRACE(at);
+    std::string text(100, 'a');
+    text.replace(at, 2, "\xC3\xA9");  // é
+    EXPECT_TRUE(is_valid_utf8(text));
+    text[at] = '\xFF';
+    EXPECT_FALSE(is_valid_utf8(text));
+    text[at] = '\xC3';
+    text.resize(at + 1);  // a lead byte cut off at the end
+    EXPECT_FALSE(is_valid_utf8(text));
+  }
 }
 
 }  // namespace

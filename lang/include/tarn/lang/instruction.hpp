@@ -83,6 +83,7 @@ class BodyStorage {
     std::size_t used;
     std::size_t capacity;
   };
+  Instruction* store_in_new_block(std::span<Instruction> instructions);
   void release() noexcept;
 
   std::vector<Block> blocks_;
@@ -246,6 +247,17 @@ inline const Instruction& Program::operator[](std::size_t i) const { return inst
 inline const Instruction* Program::begin() const noexcept { return instructions_.data(); }
 inline const Instruction* Program::end() const noexcept {
   return instructions_.data() + instructions_.size();
+}
+// Inline for the usual case, a short body that fits the current block.
+inline Instruction* detail::BodyStorage::store(std::span<Instruction> instructions) {
+  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < instructions.size()) {
+    return store_in_new_block(instructions);
+  }
+  Block& block = blocks_.back();
+  Instruction* run = block.data + block.used;
+  std::uninitialized_move(instructions.begin(), instructions.end(), run);
+  block.used += instructions.size();
+  return run;
 }
 inline Body Program::add_body(std::span<Instruction> instructions) {
   if (instructions.empty()) return Body{};
