@@ -70,11 +70,19 @@ constexpr bool is_ascii_identifier(char c) {
   return kAsciiIdentifier[static_cast<unsigned char>(c)];
 }
 
+// White space is looked up in a table too: every statement skips it two or three times.
+constexpr std::array<bool, 256> kWhiteSpace = [] {
+  std::array<bool, 256> table{};
+  for (unsigned c = 0; c < 128; ++c) table[c] = is_ws(static_cast<char>(c));
+  return table;
+}();
+
 // ws -> (" " | "\t" | "\n" | "\r")*
 std::string_view skip_ws(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && is_ws(text[i])) ++i;
-  return text.substr(i);
+  while (i < text.size() && kWhiteSpace[static_cast<unsigned char>(text[i])]) ++i;
+  text.remove_prefix(i);
+  return text;
 }
 
 // Whether the first a.size() bytes of b are those of a. A byte loop, not memcmp: the texts are
@@ -96,8 +104,14 @@ Step<std::string_view> expect_tag(std::string_view text, std::string_view litera
 
 // identifier -> (Alphabetic | Nd | Nl | No | "_")+
 Step<std::string_view> read_identifier(std::string_view text) {
-  // ASCII runs first, one table look-up a byte; the loop below takes over at a non-ASCII byte.
+  // ASCII runs first, one table look-up a byte and four bytes to a bounds check; the loop below
+  // takes over at a non-ASCII byte.
   std::size_t i = 0;
+  while (text.size() - i >= 4 && is_ascii_identifier(text[i]) &&
+         is_ascii_identifier(text[i + 1]) && is_ascii_identifier(text[i + 2]) &&
+         is_ascii_identifier(text[i + 3])) {
+    i += 4;
+  }
   while (i < text.size() && is_ascii_identifier(text[i])) ++i;
   while (i < text.size()) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
