@@ -9,31 +9,39 @@
 
 namespace tarn::lang {
 
-std::uint64_t CommandLog::total_text_length() const {
-  // Saturates instead of wrapping: a caller compares the total with a limit.
+namespace {
+
+// The sum of `length(entry)` over the entries, saturating instead of wrapping: callers compare
+// it with a limit.
+template <class Length>
+std::uint64_t saturating_sum(const std::vector<const Instruction*>& entries, Length length) {
   constexpr std::uint64_t kMax = ~std::uint64_t{0};
   std::uint64_t total = 0;
-  for (const Instruction* entry : entries_) {
-    const std::uint64_t length = canonical_text_length(*entry);
-    total = length > kMax - total ? kMax : total + length;
+  for (const Instruction* entry : entries) {
+    const std::uint64_t next = length(*entry);
+    total = next > kMax - total ? kMax : total + next;
   }
   return total;
 }
 
-std::uint64_t CommandLog::text_length_bound() const {
-  constexpr std::uint64_t kMax = ~std::uint64_t{0};
-  std::uint64_t bound = 0;
-  for (const Instruction* entry : entries_) {
-    const std::uint64_t length = canonical_text_length_bound(*entry);
-    bound = length > kMax - bound ? kMax : bound + length;
-  }
-  return bound;
+}  // namespace
+
+std::uint64_t CommandLog::total_text_length() const {
+  return saturating_sum(entries_, [](const Instruction& entry) {
+    return canonical_text_length(entry);
+  });
 }
 
-bool CommandLog::text_length_exceeds(std::uint64_t limit) const {
+std::uint64_t CommandLog::text_length_bound() const {
+  return saturating_sum(entries_, [](const Instruction& entry) {
+    return canonical_text_length_bound(entry);
+  });
+}
+
+bool CommandLog::text_length_exceeds(std::uint64_t limit, std::uint64_t bound) const {
   // The bound first: a record far below the limit, the usual case, is settled without converting
   // a single number to its shortest digits. Only a bound past the limit asks for the exact total.
-  return text_length_bound() > limit && total_text_length() > limit;
+  return bound > limit && total_text_length() > limit;
 }
 
 void CommandLog::append_json_text(std::string& out, std::size_t i) const {

@@ -12,21 +12,16 @@
 
 #include "tarn/lang/source_file.hpp"
 #include "tarn/testing/process.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace tarn::lang {
 namespace {
 
 class ReadLimits : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("tarn-read-limits-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(directory_);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-  std::string path(const std::string& name) const { return (directory_ / name).string(); }
+  std::string path(const std::string& name) const { return scratch_.file(name); }
 
-  std::filesystem::path directory_;
+  testing::ScratchDir scratch_;
 };
 
 TEST_F(ReadLimits, SizeLimit) {

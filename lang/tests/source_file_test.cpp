@@ -7,22 +7,16 @@
 
 #include "tarn/lang/source_file.hpp"
 #include "tarn/testing/process.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace tarn::lang {
 namespace {
 
-// A scratch directory of this test process, removed at the end.
 class SourceFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("tarn-source-file-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(directory_);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-  std::string path(const std::string& name) const { return (directory_ / name).string(); }
+  std::string path(const std::string& name) const { return scratch_.file(name); }
 
-  std::filesystem::path directory_;
+  testing::ScratchDir scratch_;
 };
 
 TEST_F(SourceFile, ReadsWholeFiles) {
@@ -68,7 +62,7 @@ TEST_F(SourceFile, Failures) {
   const Case cases[] = {
       {path("missing.tarn"), "No such file or directory"},
       {path("missing/dir/x.tarn"), "No such file or directory"},
-      {directory_.string(), "Is a directory"},
+      {scratch_.path(), "Is a directory"},
       {path("latin1.tarn"), "stream did not contain valid UTF-8"},
       {path("large-latin1.tarn"), "stream did not contain valid UTF-8"},
       {"", "No such file or directory"},

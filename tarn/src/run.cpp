@@ -293,11 +293,9 @@ ToolOutput run_command(const RunCommandOptions& options) {
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
-  // The bound settles the usual run at once and sizes the output; only a bound past the limit
-  // asks for the exact total (as CommandLog::text_length_exceeds does).
-  const lang::CommandLog& commands = run->executed_commands;
-  const std::uint64_t text_bound = commands.text_length_bound();
-  if (text_bound > kCommandTextLimit && commands.total_text_length() > kCommandTextLimit) {
+  // One bound serves the limit and sizes the output.
+  const std::uint64_t text_bound = run->executed_commands.text_length_bound();
+  if (run->executed_commands.text_length_exceeds(kCommandTextLimit, text_bound)) {
     return {"", "tarn run: executed-command text exceeds 1 GiB; the run result is not shown\n", 1};
   }
   ToolOutput output;

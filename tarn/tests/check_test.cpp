@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tarn/testing/process.hpp"
+#include "tarn/testing/scratch.hpp"
 
 namespace {
 
@@ -21,20 +22,11 @@ ProcessResult tarn_tool(const std::vector<std::string>& arguments, const Process
 
 class Check : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("tarn-check-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(directory_);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
   std::string script(const std::string& name, const std::string& text) const {
-    const std::string path = (directory_ / name).string();
-    tarn::testing::write_file(path, text);
-    return path;
+    return scratch_.write(name, text);
   }
 
-  std::filesystem::path directory_;
+  tarn::testing::ScratchDir scratch_;
 };
 
 TEST_F(Check, PrintsOneCanonicalTextPerTopLevelInstruction) {
@@ -79,7 +71,7 @@ TEST_F(Check, Failures) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path =
-        c.text.empty() ? (directory_ / c.name).string() : script(c.name, c.text);
+        c.text.empty() ? scratch_.file(c.name) : script(c.name, c.text);
     std::string expected = c.err;
     if (const auto at = expected.find("{}"); at != std::string::npos) expected.replace(at, 2, path);
     const ProcessResult result = tarn_tool({"check", path});
@@ -87,9 +79,9 @@ TEST_F(Check, Failures) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, expected);
   }
-  const ProcessResult directory = tarn_tool({"check", directory_.string()});
+  const ProcessResult directory = tarn_tool({"check", scratch_.path()});
   EXPECT_EQ(directory.status, 1);
-  EXPECT_EQ(directory.err, "tarn: cannot read '" + directory_.string() + "': Is a directory\n");
+  EXPECT_EQ(directory.err, "tarn: cannot read '" + scratch_.path() + "': Is a directory\n");
 }
 
 TEST(CheckStdin, DashReadsStandardInput) {

@@ -51,11 +51,15 @@ class CommandLog {
   void reserve(std::size_t count) { entries_.reserve(count); }
   /// Sum of the lengths of all entries' texts, without rendering them.
   std::uint64_t total_text_length() const;
-  /// Whether total_text_length() > limit; cheap when the texts are far below the limit.
-  bool text_length_exceeds(std::uint64_t limit) const;
   /// At least total_text_length(), saturating, and cheap (see canonical_text_length_bound): room
   /// to reserve before the texts are written.
   std::uint64_t text_length_bound() const;
+  /// Whether total_text_length() > limit; cheap when the texts are far below the limit. `bound`
+  /// is text_length_bound(), for a caller that has it already.
+  bool text_length_exceeds(std::uint64_t limit, std::uint64_t bound) const;
+  bool text_length_exceeds(std::uint64_t limit) const {
+    return text_length_exceeds(limit, text_length_bound());
+  }
   /// Every entry's text, in order.
   std::vector<std::string> texts() const;
 
