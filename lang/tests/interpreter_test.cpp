@@ -15,6 +15,7 @@
 #include "tarn/memory/state_memory.hpp"
 #include "tarn/testing/process.hpp"
 #include "tarn/testing/scratch.hpp"
+#include "memory_fixture.hpp"
 
 namespace tarn::lang {
 namespace {
@@ -23,17 +24,6 @@ using tarn::testing::ScratchDir;
 using tarn::testing::repeat;
 
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
-
-/// The driver's memory for payload 1337, optionally with one position zeroed.
-struct Memory {
-  std::array<std::int8_t, 4> signs = memory::kDefaultSigns;
-  std::array<double, 4> values = memory::encode(1337.0);
-  static Memory damaged(std::size_t index) {
-    Memory m;
-    m.values[index] = 0.0;
-    return m;
-  }
-};
 
 struct Executed {
   Result<void, RunError> result;

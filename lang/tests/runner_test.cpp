@@ -17,22 +17,13 @@
 #include "tarn/memory/state_memory.hpp"
 #include "tarn/testing/process.hpp"
 #include "tarn/testing/scratch.hpp"
+#include "memory_fixture.hpp"
 
 namespace tarn::lang {
 namespace {
 
 using tarn::testing::ScratchDir;
 using tarn::testing::repeat;
-
-struct Memory {
-  std::array<std::int8_t, 4> signs = memory::kDefaultSigns;
-  std::array<double, 4> values = memory::encode(1337.0);
-  static Memory damaged(std::size_t index) {
-    Memory m;
-    m.values[index] = 0.0;
-    return m;
-  }
-};
 
 Result<RunState, RunError> run(Memory& memory, std::string_view script,
                                std::uint64_t fuel_limit = 100000) {
