@@ -5,10 +5,10 @@
 #   find_package(Tarn 0.1 REQUIRED)
 #   target_link_libraries(app PRIVATE tarn::lang)
 #
-# The libraries are static, so their private dependencies (ICU, and the sibling libraries that
-# tarn::lang uses internally) travel with the export as link-only entries; TarnConfig.cmake finds
-# the system packages again. The test helper library and the verifier's internal libraries are
-# not part of the package.
+# The libraries are static, so their private dependencies (the sibling libraries that tarn::lang
+# uses internally) travel with the export as link-only entries; TarnConfig.cmake finds the system
+# package of the public headers (nlohmann-json) again. The test helper library and the
+# verifier's internal libraries are not part of the package.
 #
 # Included at the end of the top-level CMakeLists.txt, after every target exists.
 

@@ -75,35 +75,6 @@ else()
   set(TARN_LINK_STATIC OFF)
 endif()
 
-# A static executable cannot take ICU's shared library, so in a static build ICU::uc points at
-# the archives instead (every target of this build then links the same ICU code). Only the
-# character-property functions are used, whose tables are compiled into libicuuc itself. The
-# installed package finds ICU again for its consumers.
-function(tarn_use_static_icu)
-  if(NOT TARN_LINK_STATIC)
-    return()
-  endif()
-  find_library(TARN_ICU_UC_ARCHIVE NAMES libicuuc.a)
-  if(NOT TARN_ICU_UC_ARCHIVE)
-    message(FATAL_ERROR "TARN_STATIC_TOOLS needs ICU's static library (libicuuc.a); "
-                        "install it or configure with -DTARN_STATIC_TOOLS=OFF")
-  endif()
-  # libicuuc's data loader refers to the data archive even though the property tables in use
-  # never load from it; its pages are mapped but never read.
-  find_library(TARN_ICU_DATA_ARCHIVE NAMES libicudata.a)
-  if(NOT TARN_ICU_DATA_ARCHIVE)
-    message(FATAL_ERROR "TARN_STATIC_TOOLS needs ICU's static data library (libicudata.a)")
-  endif()
-  set_target_properties(ICU::uc PROPERTIES IMPORTED_LOCATION ${TARN_ICU_UC_ARCHIVE}
-                        INTERFACE_LINK_LIBRARIES ${TARN_ICU_DATA_ARCHIVE})
-  foreach(config IN ITEMS RELEASE DEBUG)
-    get_target_property(location ICU::uc IMPORTED_LOCATION_${config})
-    if(location)
-      set_target_properties(ICU::uc PROPERTIES IMPORTED_LOCATION_${config} ${TARN_ICU_UC_ARCHIVE})
-    endif()
-  endforeach()
-endfunction()
-
 # tarn_link_static(<target>): links an executable statically when TARN_LINK_STATIC is on.
 function(tarn_link_static target)
   if(TARN_LINK_STATIC)

@@ -1,12 +1,15 @@
-// Character classification by ICU's character database, and a strict UTF-8 decoder.
+// Character classification by the pinned Unicode tables, and a strict UTF-8 decoder.
 //
-// The categories are tested through ICU's category numbers rather than its mask macros, which
-// are written with C casts that our warning flags reject.
+// The tables (unicode_tables.hpp) are generated from ICU and checked in, so the classes follow
+// one Unicode version whatever the machine has installed, and no character database is linked.
 #include "unicode.hpp"
 
-#include <unicode/uchar.h>
-
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <span>
+
+#include "unicode_tables.hpp"
 
 namespace tarn::lang::unicode {
 namespace {
@@ -15,7 +18,15 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-UChar32 to_icu(char32_t code_point) { return static_cast<UChar32>(code_point); }
+// True when `code_point` lies in one of `ranges`, which are sorted and disjoint. A binary search
+// over a few hundred ranges: only non-ASCII characters come here.
+bool in_ranges(std::span<const tables::Range> ranges, char32_t code_point) {
+  // The first range that starts after the character; only the one before it can hold it.
+  const auto after = std::upper_bound(
+      ranges.begin(), ranges.end(), code_point,
+      [](char32_t c, const tables::Range& range) { return c < range.first; });
+  return after != ranges.begin() && code_point <= std::prev(after)->last;
+}
 
 }  // namespace
 
@@ -53,34 +64,11 @@ Decoded decode_utf8(std::string_view text) noexcept {
 }
 
 bool needs_escape(char32_t code_point) noexcept {
-  const UChar32 c = to_icu(code_point);
-  switch (static_cast<UCharCategory>(u_charType(c))) {
-    case U_CONTROL_CHAR:          // Cc
-    case U_FORMAT_CHAR:           // Cf
-    case U_SURROGATE:             // Cs
-    case U_PRIVATE_USE_CHAR:      // Co
-    case U_UNASSIGNED:            // Cn
-    case U_LINE_SEPARATOR:        // Zl
-    case U_PARAGRAPH_SEPARATOR:   // Zp
-      return true;
-    case U_SPACE_SEPARATOR:       // Zs: the plain space alone is printable
-      return code_point != U' ';
-    default:
-      return u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND) != 0;
-  }
+  return in_ranges(tables::kNeedsEscape, code_point);
 }
 
 bool is_identifier_char(char32_t code_point) noexcept {
-  if (code_point == U'_') return true;
-  const UChar32 c = to_icu(code_point);
-  switch (static_cast<UCharCategory>(u_charType(c))) {
-    case U_DECIMAL_DIGIT_NUMBER:  // Nd
-    case U_LETTER_NUMBER:         // Nl
-    case U_OTHER_NUMBER:          // No
-      return true;
-    default:
-      return u_hasBinaryProperty(c, UCHAR_ALPHABETIC) != 0;
-  }
+  return in_ranges(tables::kIdentifierChar, code_point);
 }
 
 }  // namespace tarn::lang::unicode

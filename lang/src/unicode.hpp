@@ -1,8 +1,9 @@
 // The two Unicode questions the front end asks, and a UTF-8 decoder to ask them with.
 //
-// This is the only unit that talks to ICU, so the character database the project follows is
-// chosen in one place. Callers handle ASCII themselves and come here only for other characters,
-// which keeps ICU off the common path.
+// This is the only unit that classifies characters, so the Unicode version the project follows
+// is fixed in one place: the generated tables of unicode_tables.hpp. Callers handle ASCII
+// themselves and come here only for other characters, which keeps the table search off the
+// common path.
 #pragma once
 
 #include <cstddef>
