@@ -18,18 +18,11 @@
 
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/writer.hpp"
+#include "program_storage.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "unicode.hpp"
 
 namespace tarn::lang {
-
-// Reads and fills the body length cache; a friend of Body.
-class BodyAccess {
- public:
-  static std::uint64_t cached_length(const Body& body) { return body.text_length_; }
-  static void cache_length(const Body& body, std::uint64_t length) { body.text_length_ = length; }
-  static constexpr std::uint64_t kUnknown = Body::kUnknownLength;
-};
 
 namespace {
 
@@ -178,8 +171,8 @@ class BasicRenderer {
     }
   }
   // Bodies are always walked when rendering.
-  bool enter_body(const Body&) { return true; }
-  void leave_body(const Body&, std::uint64_t) {}
+  bool enter_body(const detail::BodyRecord*) { return true; }
+  void leave_body(const detail::BodyRecord*, std::uint64_t) {}
   std::uint64_t position() const { return out_.size(); }
 
  private:
@@ -203,14 +196,13 @@ class Measurer {
   void integer(std::uint64_t value) { length_ += decimal_digits(value); }
   void flag(bool value) { length_ += value ? 4 : 5; }
   void text(std::string_view value) { length_ += quoted_text_length(value); }
-  bool enter_body(const Body& body) {
-    const std::uint64_t cached = BodyAccess::cached_length(body);
-    if (cached == BodyAccess::kUnknown) return true;
-    length_ += cached;
+  bool enter_body(const detail::BodyRecord* body) {
+    if (body == nullptr || body->text_length == detail::kUnknownLength) return true;
+    length_ += body->text_length;
     return false;
   }
-  void leave_body(const Body& body, std::uint64_t start) {
-    BodyAccess::cache_length(body, length_ - start);
+  void leave_body(const detail::BodyRecord* body, std::uint64_t start) {
+    if (body != nullptr) body->text_length = length_ - start;
   }
   std::uint64_t position() const { return length_; }
 
@@ -267,9 +259,10 @@ constexpr Opening<T::variant_name.size() + 1> opening = [] {
   return result;
 }();
 
-// A body being written: instruction `next` comes next; `start` is the sink's position at its "[".
+// A body being written (null: the empty body): instruction `next` comes next; `start` is the
+// sink's position at its "[".
 struct Task {
-  const Body* body;
+  const detail::BodyRecord* body;
   std::size_t next;
   std::uint64_t start;
 };
@@ -309,14 +302,14 @@ class Walker {
     begin_instruction(root);
     while (!tasks_.empty()) {
       Task& task = tasks_.back();
-      if (task.next == task.body->size()) {
+      if (task.body == nullptr || task.next == task.body->size) {
         sink_.punctuation("]");
-        sink_.leave_body(*task.body, task.start);
+        sink_.leave_body(task.body, task.start);
         sink_.punctuation(")");
         tasks_.pop_back();
       } else {
         if (task.next != 0) sink_.punctuation(", ");
-        const Instruction& child = (*task.body)[task.next++];
+        const Instruction& child = task.body->data[task.next++];
         begin_instruction(child);  // may push: `task` is not used after this
       }
     }
@@ -347,9 +340,10 @@ class Walker {
     }, static_cast<const InstructionKind&>(instruction));
     if (body == nullptr) return;
     const std::uint64_t start = sink_.position();
-    if (sink_.enter_body(*body)) {
+    const detail::BodyRecord* record = record_of(*body);
+    if (sink_.enter_body(record)) {
       sink_.punctuation("[");
-      tasks_.push_back(Task{body, 0, start});
+      tasks_.push_back(Task{record, 0, start});
     } else {
       sink_.punctuation(")");
     }

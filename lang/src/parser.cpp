@@ -25,7 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "tarn/lang/huge_pages.hpp"
+#include "huge_pages.hpp"
+#include "program_storage.hpp"
 #include "tarn/json/number_text.hpp"
 #include "unicode.hpp"
 
@@ -560,7 +561,7 @@ constexpr std::size_t kLargestBodyReserve = std::size_t{1} << 20;
 // nothing to keep meanwhile.
 class OpenBodies {
  public:
-  OpenBodies(Program& program, std::string_view text)
+  OpenBodies(detail::ProgramBuilder& program, std::string_view text)
       : program_(program),
         reserve_(std::min(statement_count_bound(text), kLargestBodyReserve)) {}
 
@@ -588,17 +589,17 @@ class OpenBodies {
     const std::uint64_t innermost = open_.back().body;
     if (--open_.back().count == 0) open_.pop_back();
     const auto start = static_cast<std::size_t>(innermost >> kOwnerBits);
-    const Body body = program_.add_body(std::span(statements_).subspan(start));
+    Body body = program_.add_body(std::span(statements_).subspan(start));
     statements_.erase(statements_.begin() + static_cast<std::ptrdiff_t>(start), statements_.end());
     switch (static_cast<Owner>(innermost & kOwnerMask)) {
       case Owner::Outermost:
-        body_of(outermost) = body;
+        body_of(outermost) = std::move(body);
         return true;
       case Owner::Branch:
-        statements_.emplace_back(Branch{body});
+        statements_.emplace_back(Branch{std::move(body)});
         return false;
       case Owner::Held:
-        body_of(held_.back()) = body;
+        body_of(held_.back()) = std::move(body);
         statements_.push_back(std::move(held_.back()));
         held_.pop_back();
         return false;
@@ -630,7 +631,7 @@ class OpenBodies {
     std::uint64_t count;
   };
 
-  Program& program_;
+  detail::ProgramBuilder& program_;
   std::size_t reserve_;
   std::vector<Instruction, detail::HugePageAllocator<Instruction>> statements_;
   std::vector<Instruction> held_;  // heads of open bodies other than a plain if_broken
@@ -688,19 +689,20 @@ constexpr std::size_t kFirstTopLevelReserve = 4096;
 
 // program -> (ws (comment | statement))* ws
 Result<Program, ParseError> parse_program(std::string_view text) {
-  Program program;
+  detail::ProgramBuilder builder;
+  auto& top = builder.instructions();
   // Room for the top-level statements comes in two steps: a script whose statements are mostly
   // inside bodies (or one deep nest) never touches more than the first.
   const std::size_t bound = statement_count_bound(text);
-  program.reserve(std::min(bound, kFirstTopLevelReserve));
-  OpenBodies open(program, text);
+  top.reserve(std::min(bound, kFirstTopLevelReserve));
+  OpenBodies open(builder, text);
   std::string_view rest = text;
   while (true) {
     rest = skip_ws(rest);
     if (rest.empty()) {
       // A large surplus (comments, statements nested in bodies) is given back.
-      if (program.size() < program.capacity() / 4) program.shrink_to_fit();
-      return Result<Program, ParseError>(std::move(program));
+      if (top.size() < top.capacity() / 4) top.shrink_to_fit();
+      return std::move(builder).finish();
     }
     if (rest.starts_with("//")) {
       Step<std::string_view> comment = skip_comment(rest);
@@ -708,21 +710,21 @@ Result<Program, ParseError> parse_program(std::string_view text) {
       rest = comment->rest;
       continue;
     }
-    if (program.size() == program.capacity()) program.reserve(std::max(bound, 2 * program.size()));
+    if (top.size() == top.capacity()) top.reserve(std::max(bound, 2 * top.size()));
     // Read in place: the slot stays put while the statement is read, as nothing else is added
     // to the top level meanwhile.
-    auto statement = read_statement(rest, program.emplace_back(), open);
+    auto statement = read_statement(rest, top.emplace_back(), open);
     if (!statement) return fail(owned(statement.error()));
     rest = *statement;
   }
 }
 
 Result<Parsed<Program>, ParseError> parse_statement(std::string_view text) {
-  Program program;
-  OpenBodies open(program, text);
-  auto statement = read_statement(text, program.emplace_back(), open);
+  detail::ProgramBuilder builder;
+  OpenBodies open(builder, text);
+  auto statement = read_statement(text, builder.instructions().emplace_back(), open);
   if (!statement) return fail(owned(statement.error()));
-  return Parsed<Program>{std::move(program), *statement};
+  return Parsed<Program>{std::move(builder).finish(), *statement};
 }
 
 }  // namespace tarn::lang
