@@ -1,8 +1,8 @@
 // The instruction set that policy scripts are parsed into.
 //
 // A Program is an ordered list of Instructions; an Instruction is one of 28 small plain
-// aggregates held in a std::variant, in the fixed order of the table in docs/language.md
-// ("Statements"), so that the interpreter's dispatch is exhaustive and checked by the compiler.
+// aggregates held in a std::variant, in a fixed order (the variant's index is the instruction's
+// number), so that the interpreter's dispatch is exhaustive and checked by the compiler.
 // Branch and IfGreaterThan hold a Body, so a Program is a tree of any depth.
 //
 // The Program at the root of a tree owns every body in it; a Body is a view of its statements.
