@@ -60,7 +60,8 @@ constexpr bool is_ascii_identifier_char(unsigned char c) {
 }
 
 // Every identifier byte is looked up here, once per byte of every keyword. Bytes from 0x80 on
-// are false: they begin or continue a multi-byte character, which the slow path decodes.
+// are false: they begin or continue a multi-byte character, which the slow path decodes. Testing
+// the ranges instead costs W2 7.9% more instructions and W4 10.6%.
 constexpr std::array<bool, 256> kAsciiIdentifier = [] {
   std::array<bool, 256> table{};
   for (unsigned c = 0; c < 128; ++c) table[c] = is_ascii_identifier_char(static_cast<unsigned char>(c));
@@ -71,24 +72,18 @@ constexpr bool is_ascii_identifier(char c) {
   return kAsciiIdentifier[static_cast<unsigned char>(c)];
 }
 
-// White space is looked up in a table too: every statement skips it two or three times.
-constexpr std::array<bool, 256> kWhiteSpace = [] {
-  std::array<bool, 256> table{};
-  for (unsigned c = 0; c < 128; ++c) table[c] = is_ws(static_cast<char>(c));
-  return table;
-}();
-
 // ws -> (" " | "\t" | "\n" | "\r")*
 std::string_view skip_ws(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && kWhiteSpace[static_cast<unsigned char>(text[i])]) ++i;
+  while (i < text.size() && is_ws(text[i])) ++i;
   text.remove_prefix(i);
   return text;
 }
 
 // Whether the first a.size() bytes of b are those of a. A byte loop, not memcmp: the texts are
 // a few bytes (a keyword, a tag), every statement compares several, and a call to memcmp costs
-// more than the comparison.
+// more than the comparison: with starts_with (memcmp) W2 takes 20% more instructions (69.5 M
+// against 57.7 M).
 constexpr bool same_bytes(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i] != b[i]) return false;
@@ -105,14 +100,9 @@ Step<std::string_view> expect_tag(std::string_view text, std::string_view litera
 
 // identifier -> (Alphabetic | Nd | Nl | No | "_")+
 Step<std::string_view> read_identifier(std::string_view text) {
-  // ASCII runs first, one table look-up a byte and four bytes to a bounds check; the loop below
-  // takes over at a non-ASCII byte.
+  // ASCII runs first, one table look-up a byte; the loop below takes over at a non-ASCII byte.
+  // Without this run W2 takes 5.6% more instructions, W4 8%.
   std::size_t i = 0;
-  while (text.size() - i >= 4 && is_ascii_identifier(text[i]) &&
-         is_ascii_identifier(text[i + 1]) && is_ascii_identifier(text[i + 2]) &&
-         is_ascii_identifier(text[i + 3])) {
-    i += 4;
-  }
   while (i < text.size() && is_ascii_identifier(text[i])) ++i;
   while (i < text.size()) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
@@ -502,6 +492,7 @@ static_assert(kKeywordForms.size() + 1 == std::variant_size_v<InstructionKind>,
 
 // The rows of kKeywordForms by the keyword's first letter, so that a name is compared with at
 // most seven keywords ("r...") instead of all 27; every statement of every script comes here.
+// A linear search of the table costs W2 8.6% more instructions and W4 26%.
 struct KeywordIndex {
   static constexpr std::size_t kMaxPerLetter = 8;
   std::array<std::array<std::uint8_t, kMaxPerLetter>, 26> rows{};
@@ -625,7 +616,8 @@ class OpenBodies {
   }
 
   // Open bodies that start at the same index with the same owner, as one entry: a nest of
-  // blocks that each open first in their parent costs nothing per level.
+  // blocks that each open first in their parent costs nothing per level. An entry per body
+  // costs W4 4.7% more instructions, and a million-deep nest 15 MB more.
   struct OpenRun {
     std::uint64_t body;  // the index where its statements start, and its Owner
     std::uint64_t count;
