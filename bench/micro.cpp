@@ -15,6 +15,7 @@
 
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/writer.hpp"
+#include "interpreter.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -169,8 +170,8 @@ void BM_ExecuteFlat(benchmark::State& state) {
     auto values = tarn::memory::encode(1337.0);
     tarn::lang::RunState run_state;
     tarn::lang::RunSettings settings;
-    const tarn::lang::RunInputs inputs{tarn::memory::kDefaultSigns, values, nullptr, 100000};
-    auto result = tarn::lang::execute(program, inputs, run_state, settings);
+    const tarn::lang::RunMemory memory{tarn::memory::kDefaultSigns, values};
+    auto result = tarn::lang::execute(program, memory, tarn::lang::RunInputs{}, run_state, settings);
     benchmark::DoNotOptimize(result.has_value());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 1000));

@@ -5,6 +5,7 @@
 // name any position, and a bad one ends the run with a run error instead of touching memory
 // outside the vectors. Floats in messages use the display form (1 not 1.0, no exponent).
 #include "handlers.hpp"
+#include "interpreter.hpp"
 
 #include <algorithm>
 #include <concepts>
@@ -43,7 +44,7 @@ class Message {
     json::append_display_number(text_, value);
     return *this;
   }
-  operator Step() const { return RunError{text_}; }  // NOLINT(google-explicit-constructor)
+  operator Outcome() const { return RunError{text_}; }  // NOLINT(google-explicit-constructor)
 
  private:
   std::string text_;
@@ -74,23 +75,23 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 
 // --- Equilibrium and memory -----------------------------------------------------------------
 
-Step Handlers::operator()(const Harmony& instruction) {
+Outcome Handlers::operator()(const Harmony& instruction) {
   settings_.tolerance = instruction.tolerance;
-  state_.pass = memory::in_equilibrium(inputs_.signs, inputs_.values, instruction.tolerance);
+  state_.pass = memory::in_equilibrium(memory_.signs, memory_.values, instruction.tolerance);
   return Proceed{};
 }
 
 // Deliberately the same as Harmony: it refreshes `pass` and never stops the run.
-Step Handlers::operator()(const RequireEquilibrium& instruction) {
+Outcome Handlers::operator()(const RequireEquilibrium& instruction) {
   return (*this)(Harmony{instruction.tolerance});
 }
 
-Step Handlers::operator()(const Evolve& instruction) {
+Outcome Handlers::operator()(const Evolve& instruction) {
   // Charged before anything is checked, like the loop's own unit: an Evolve that fails still paid.
   state_.fuel_used = saturating_add(state_.fuel_used, kEvolveExtraFuel);
   const std::uint64_t i = instruction.index;
-  const std::size_t n = inputs_.values.size();
-  const std::size_t m = inputs_.signs.size();
+  const std::size_t n = memory_.values.size();
+  const std::size_t m = memory_.signs.size();
   if (i >= n || i >= m) {
     return Message() << "Evolve: position " << i << " out of range (" << n << " values, " << m
                      << " signs)";
@@ -99,101 +100,101 @@ Step Handlers::operator()(const Evolve& instruction) {
     return Message() << "Evolve: memory needs a sign for every value (" << m << " signs, " << n
                      << " values)";
   }
-  evolution::heal(inputs_.signs, inputs_.values, i);
+  evolution::heal(memory_.signs, memory_.values, i);
   state_.last_healed = i;
   state_.healed_indices.push_back(i);
-  state_.residual = memory::residual(inputs_.signs, inputs_.values);
+  state_.residual = memory::residual(memory_.signs, memory_.values);
   return Proceed{};
 }
 
 // The operand is parsed and recorded but has no effect.
-Step Handlers::operator()(const Data&) {
-  if (!memory::has_four_pairs(inputs_.signs, inputs_.values)) {
-    return Message() << "Data: memory needs at least 4 signs and 4 values (" << inputs_.signs.size()
-                     << " signs, " << inputs_.values.size() << " values)";
+Outcome Handlers::operator()(const Data&) {
+  if (!memory::has_four_pairs(memory_.signs, memory_.values)) {
+    return Message() << "Data: memory needs at least 4 signs and 4 values (" << memory_.signs.size()
+                     << " signs, " << memory_.values.size() << " values)";
   }
-  state_.revealed = memory::reveal(inputs_.signs, inputs_.values);
+  state_.revealed = memory::reveal(memory_.signs, memory_.values);
   return Proceed{};
 }
 
-Step Handlers::operator()(const Corrupt& instruction) {
-  if (instruction.index >= inputs_.values.size()) {
+Outcome Handlers::operator()(const Corrupt& instruction) {
+  if (instruction.index >= memory_.values.size()) {
     return Message() << "Corrupt: position " << instruction.index << " out of range ("
-                     << inputs_.values.size() << " values)";
+                     << memory_.values.size() << " values)";
   }
-  memory::corrupt(inputs_.values, instruction.index);
-  state_.residual = memory::residual(inputs_.signs, inputs_.values);
-  state_.pass = memory::in_equilibrium(inputs_.signs, inputs_.values, settings_.tolerance);
+  memory::corrupt(memory_.values, instruction.index);
+  state_.residual = memory::residual(memory_.signs, memory_.values);
+  state_.pass = memory::in_equilibrium(memory_.signs, memory_.values, settings_.tolerance);
   return Proceed{};
 }
 
 // The operand is parsed and recorded but has no effect.
-Step Handlers::operator()(const Residual&) {
-  state_.residual_log.push_back(memory::residual(inputs_.signs, inputs_.values));
+Outcome Handlers::operator()(const Residual&) {
+  state_.residual_log.push_back(memory::residual(memory_.signs, memory_.values));
   return Proceed{};
 }
 
 // --- Report switches and bookkeeping ----------------------------------------------------------
 
 // The report has one text form, so the compact and verbose variants only switch it on too.
-Step Handlers::operator()(const Report&) {
+Outcome Handlers::operator()(const Report&) {
   settings_.report = true;
   return Proceed{};
 }
-Step Handlers::operator()(const ReportCompact&) { return (*this)(Report{}); }
-Step Handlers::operator()(const ReportVerbose&) { return (*this)(Report{}); }
+Outcome Handlers::operator()(const ReportCompact&) { return (*this)(Report{}); }
+Outcome Handlers::operator()(const ReportVerbose&) { return (*this)(Report{}); }
 
-Step Handlers::operator()(const ReportTo& instruction) {
+Outcome Handlers::operator()(const ReportTo& instruction) {
   settings_.report_to = instruction.target;
   return Proceed{};
 }
 
 // Asks for the JSON form; the run end uses it only when lineage tracking is on by then.
-Step Handlers::operator()(const ReportJson&) {
+Outcome Handlers::operator()(const ReportJson&) {
   settings_.report = true;
   settings_.json = true;
   return Proceed{};
 }
 
 // Accepted for compatibility; the system has no logging.
-Step Handlers::operator()(const LogLevel&) { return Proceed{}; }
+Outcome Handlers::operator()(const LogLevel&) { return Proceed{}; }
 
 // The four limits are recorded for the result only; nothing in the run consults them.
-Step Handlers::operator()(const BudgetLimit& instruction) {
+Outcome Handlers::operator()(const BudgetLimit& instruction) {
   state_.budget_limit = instruction.limit;
   return Proceed{};
 }
-Step Handlers::operator()(const TimeWindow& instruction) {
+Outcome Handlers::operator()(const TimeWindow& instruction) {
   state_.time_window = instruction.window;
   return Proceed{};
 }
-Step Handlers::operator()(const VolatilityLimit& instruction) {
+Outcome Handlers::operator()(const VolatilityLimit& instruction) {
   state_.volatility_limit = instruction.limit;
   return Proceed{};
 }
-Step Handlers::operator()(const MaxExposure& instruction) {
+Outcome Handlers::operator()(const MaxExposure& instruction) {
   state_.max_exposure = instruction.limit;
   return Proceed{};
 }
 
-Step Handlers::operator()(const LinkIdentity& instruction) {
+Outcome Handlers::operator()(const LinkIdentity& instruction) {
   state_.identity = instruction.identity;
   return Proceed{};
 }
 
 // Only the value at the end of the run matters.
-Step Handlers::operator()(const TrackLineage& instruction) {
+Outcome Handlers::operator()(const TrackLineage& instruction) {
   settings_.track_lineage = instruction.enabled;
   return Proceed{};
 }
 
 // The run goes on; the decision at its end becomes "ESCALATE" whatever the equilibrium.
-Step Handlers::operator()(const Escalate& instruction) {
+Outcome Handlers::operator()(const Escalate& instruction) {
   state_.escalation = instruction.reason;
   return Proceed{};
 }
 
-Step Handlers::operator()(const GenerateZkProof& instruction) {
+Outcome Handlers::operator()(const GenerateZkProof& instruction) {
   if (instruction.enabled) {
     state_.zk_proof = std::string(kZkProof);
   } else {
@@ -203,7 +204,7 @@ Step Handlers::operator()(const GenerateZkProof& instruction) {
 }
 
 // The position is not validated here but where the alias is used.
-Step Handlers::operator()(const Alias& instruction) {
+Outcome Handlers::operator()(const Alias& instruction) {
   settings_.aliases.insert_or_assign(instruction.name, instruction.index);
   return Proceed{};
 }
@@ -211,13 +212,13 @@ Step Handlers::operator()(const Alias& instruction) {
 // --- Bounds assertions ------------------------------------------------------------------------
 
 // Both bounds inclusive; a NaN value passes because both comparisons are false.
-Step Handlers::operator()(const AssertBounds& instruction) {
+Outcome Handlers::operator()(const AssertBounds& instruction) {
   const std::uint64_t i = instruction.index;
-  if (i >= inputs_.values.size()) {
-    return Message() << "AssertBounds: position " << i << " out of range (" << inputs_.values.size()
+  if (i >= memory_.values.size()) {
+    return Message() << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
                      << " values)";
   }
-  const double v = inputs_.values[i];
+  const double v = memory_.values[i];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
     return Message() << "Bounds assertion failed at index " << i << ": value " << v << " not in ["
@@ -226,18 +227,18 @@ Step Handlers::operator()(const AssertBounds& instruction) {
   return Proceed{};
 }
 
-Step Handlers::operator()(const AssertBoundsNamed& instruction) {
+Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
   const auto alias = settings_.aliases.find(instruction.name);
   if (alias == settings_.aliases.end()) {
     return Message() << "AssertBounds: Unknown alias '" << std::string_view(instruction.name)
                      << "'";
   }
   const std::uint64_t i = alias->second;
-  if (i >= inputs_.values.size()) {
-    return Message() << "AssertBounds: position " << i << " out of range (" << inputs_.values.size()
+  if (i >= memory_.values.size()) {
+    return Message() << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
                      << " values)";
   }
-  const double v = inputs_.values[i];
+  const double v = memory_.values[i];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
     return Message() << "Bounds assertion failed for '" << std::string_view(instruction.name)
@@ -250,30 +251,30 @@ Step Handlers::operator()(const AssertBoundsNamed& instruction) {
 // --- Conditional blocks -----------------------------------------------------------------------
 
 // Tested once, when the block starts; what the body does to the memory does not re-run the test.
-Step Handlers::operator()(const Branch& instruction) {
-  if (memory::in_equilibrium(inputs_.signs, inputs_.values, settings_.tolerance)) return Proceed{};
+Outcome Handlers::operator()(const Branch& instruction) {
+  if (memory::in_equilibrium(memory_.signs, memory_.values, settings_.tolerance)) return Proceed{};
   return EnterBody{instruction.body, 0};
 }
 
 // The alias is looked up even when the body is empty; the test is strict and false for NaN.
-Step Handlers::operator()(const IfGreaterThan& instruction) {
+Outcome Handlers::operator()(const IfGreaterThan& instruction) {
   const auto alias = settings_.aliases.find(instruction.name);
   if (alias == settings_.aliases.end()) {
     return Message() << "IfGreaterThan: Unknown alias '" << std::string_view(instruction.name)
                      << "'";
   }
   const std::uint64_t i = alias->second;
-  if (i >= inputs_.values.size()) {
+  if (i >= memory_.values.size()) {
     return Message() << "IfGreaterThan: position " << i << " out of range ("
-                     << inputs_.values.size() << " values)";
+                     << memory_.values.size() << " values)";
   }
-  if (inputs_.values[i] > instruction.threshold) return EnterBody{instruction.body, 0};
+  if (memory_.values[i] > instruction.threshold) return EnterBody{instruction.body, 0};
   return Proceed{};
 }
 
 // --- Context bindings -------------------------------------------------------------------------
 
-Step Handlers::operator()(const Bind& instruction) {
+Outcome Handlers::operator()(const Bind& instruction) {
   const nlohmann::json* context = inputs_.context;
   if (context == nullptr) return RunError{"Bind failed: no JSON context provided"};
   std::optional<double> number;
@@ -286,17 +287,17 @@ Step Handlers::operator()(const Bind& instruction) {
                      << "' not found in context or not a number";
   }
   // Checked only now: a missing key is reported as such whatever the position.
-  if (instruction.index >= inputs_.values.size()) {
+  if (instruction.index >= memory_.values.size()) {
     return Message() << "Bind: position " << instruction.index << " out of range ("
-                     << inputs_.values.size() << " values)";
+                     << memory_.values.size() << " values)";
   }
-  inputs_.values[instruction.index] = *number;
+  memory_.values[instruction.index] = *number;
   return Proceed{};
 }
 
 // nlohmann::json objects are ordered maps, so members come in ascending byte order of their
 // names, and of two aliases at one position the name that sorts last wins.
-Step Handlers::operator()(const BindAll&) {
+Outcome Handlers::operator()(const BindAll&) {
   const nlohmann::json* context = inputs_.context;
   if (context == nullptr || !context->is_object() || settings_.aliases.empty()) return Proceed{};
   for (const auto& [name, value] : context->items()) {
@@ -304,11 +305,11 @@ Step Handlers::operator()(const BindAll&) {
     if (alias == settings_.aliases.end()) continue;
     const std::optional<double> number = number_of(value);
     if (!number) continue;
-    if (alias->second >= inputs_.values.size()) {
+    if (alias->second >= memory_.values.size()) {
       return Message() << "BindAll: position " << alias->second << " out of range ("
-                       << inputs_.values.size() << " values)";
+                       << memory_.values.size() << " values)";
     }
-    inputs_.values[alias->second] = *number;
+    memory_.values[alias->second] = *number;
   }
   return Proceed{};
 }
@@ -318,7 +319,7 @@ Step Handlers::operator()(const BindAll&) {
 // The file is read again at every import, as a policy author editing files between runs expects;
 // identical texts share one parsed program, kept alive by the command log because the log refers
 // to its instructions. The guard bounds the text that nested imports hold open at one time.
-Step Handlers::operator()(const Import& instruction) {
+Outcome Handlers::operator()(const Import& instruction) {
   // Reading stops where the guard would fail anyway, so an endless device such as /dev/zero
   // meets the guard instead of exhausting memory.
   const std::uint64_t room = inputs_.open_import_text_limit - imports_.open_text_bytes;
@@ -342,7 +343,7 @@ Step Handlers::operator()(const Import& instruction) {
                        << std::string_view(parse_error_text(parsed.error()));
     }
     auto program = std::make_shared<const Program>(std::move(*parsed));
-    state_.executed_commands.keep(program);
+    Recorder::keep(state_.executed_commands, program);
     cached = imports_.parsed_by_text.emplace(std::move(*text).release(), std::move(program)).first;
   }
   return EnterBody{*cached->second, bytes};

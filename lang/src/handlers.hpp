@@ -31,7 +31,7 @@ struct EnterBody {
 };
 
 /// A handler's answer. A RunError ends the whole run with that text.
-using Step = std::variant<Proceed, EnterBody, RunError>;
+using Outcome = std::variant<Proceed, EnterBody, RunError>;
 
 /// What Import needs across one run: parsed programs shared by identical texts (a file that imports
 /// itself is parsed once, not once per level) and the bytes of text held by the imports now open.
@@ -51,39 +51,41 @@ struct ImportState {
 
 class Handlers {
  public:
-  Handlers(const RunInputs& inputs, RunState& state, RunSettings& settings, ImportState& imports)
-      : inputs_(inputs), state_(state), settings_(settings), imports_(imports) {}
+  Handlers(RunMemory memory, const RunInputs& inputs, RunState& state, RunSettings& settings,
+           ImportState& imports)
+      : memory_(memory), inputs_(inputs), state_(state), settings_(settings), imports_(imports) {}
 
-  Step operator()(const Harmony& instruction);
-  Step operator()(const RequireEquilibrium& instruction);
-  Step operator()(const Evolve& instruction);
-  Step operator()(const Data& instruction);
-  Step operator()(const Corrupt& instruction);
-  Step operator()(const Residual& instruction);
-  Step operator()(const Report& instruction);
-  Step operator()(const ReportCompact& instruction);
-  Step operator()(const ReportVerbose& instruction);
-  Step operator()(const ReportTo& instruction);
-  Step operator()(const ReportJson& instruction);
-  Step operator()(const LogLevel& instruction);
-  Step operator()(const Branch& instruction);
-  Step operator()(const BudgetLimit& instruction);
-  Step operator()(const TimeWindow& instruction);
-  Step operator()(const VolatilityLimit& instruction);
-  Step operator()(const MaxExposure& instruction);
-  Step operator()(const AssertBounds& instruction);
-  Step operator()(const AssertBoundsNamed& instruction);
-  Step operator()(const LinkIdentity& instruction);
-  Step operator()(const TrackLineage& instruction);
-  Step operator()(const Bind& instruction);
-  Step operator()(const Alias& instruction);
-  Step operator()(const BindAll& instruction);
-  Step operator()(const IfGreaterThan& instruction);
-  Step operator()(const Escalate& instruction);
-  Step operator()(const Import& instruction);
-  Step operator()(const GenerateZkProof& instruction);
+  Outcome operator()(const Harmony& instruction);
+  Outcome operator()(const RequireEquilibrium& instruction);
+  Outcome operator()(const Evolve& instruction);
+  Outcome operator()(const Data& instruction);
+  Outcome operator()(const Corrupt& instruction);
+  Outcome operator()(const Residual& instruction);
+  Outcome operator()(const Report& instruction);
+  Outcome operator()(const ReportCompact& instruction);
+  Outcome operator()(const ReportVerbose& instruction);
+  Outcome operator()(const ReportTo& instruction);
+  Outcome operator()(const ReportJson& instruction);
+  Outcome operator()(const LogLevel& instruction);
+  Outcome operator()(const Branch& instruction);
+  Outcome operator()(const BudgetLimit& instruction);
+  Outcome operator()(const TimeWindow& instruction);
+  Outcome operator()(const VolatilityLimit& instruction);
+  Outcome operator()(const MaxExposure& instruction);
+  Outcome operator()(const AssertBounds& instruction);
+  Outcome operator()(const AssertBoundsNamed& instruction);
+  Outcome operator()(const LinkIdentity& instruction);
+  Outcome operator()(const TrackLineage& instruction);
+  Outcome operator()(const Bind& instruction);
+  Outcome operator()(const Alias& instruction);
+  Outcome operator()(const BindAll& instruction);
+  Outcome operator()(const IfGreaterThan& instruction);
+  Outcome operator()(const Escalate& instruction);
+  Outcome operator()(const Import& instruction);
+  Outcome operator()(const GenerateZkProof& instruction);
 
  private:
+  RunMemory memory_;
   const RunInputs& inputs_;
   RunState& state_;
   RunSettings& settings_;

@@ -6,7 +6,8 @@
 #include <memory>
 #include <utility>
 
-#include "tarn/lang/huge_pages.hpp"
+#include "huge_pages.hpp"
+#include "program_storage.hpp"
 
 namespace tarn::lang {
 namespace detail {
@@ -18,14 +19,10 @@ constexpr std::size_t kSmallestBlock = 64;
 
 }  // namespace
 
-BodyStorage& BodyStorage::operator=(BodyStorage&& other) noexcept {
-  if (this != &other) {
-    release();
-    blocks_ = std::move(other.blocks_);
-    other.blocks_.clear();
-    expected_ = other.expected_;
-  }
-  return *this;
+void BodyStorage::add_record_block() {
+  records_capacity_ = std::max(kSmallestBlock, 2 * records_capacity_);
+  record_blocks_.push_back(std::make_unique_for_overwrite<BodyRecord[]>(records_capacity_));
+  records_used_ = 0;
 }
 
 Instruction* BodyStorage::store_in_new_block(std::span<Instruction> instructions) {
@@ -40,15 +37,39 @@ Instruction* BodyStorage::store_in_new_block(std::span<Instruction> instructions
   return data;
 }
 
-void BodyStorage::release() noexcept {
+BodyStorage::~BodyStorage() {
   for (const Block& block : blocks_) {
     std::destroy_n(block.data, block.used);
     HugePageAllocator<Instruction>().deallocate(block.data, block.capacity);
   }
-  blocks_.clear();
 }
 
 }  // namespace detail
+
+std::size_t Body::size() const noexcept { return record_ != nullptr ? record_->size : 0; }
+const Instruction* Body::begin() const noexcept {
+  return record_ != nullptr ? record_->data : nullptr;
+}
+
+Program::Program() noexcept = default;
+Program::Program(Program&& other) noexcept
+    : storage_(std::move(other.storage_)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)) {}
+Program& Program::operator=(Program&& other) noexcept {
+  if (this != &other) {
+    storage_ = std::move(other.storage_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+Program::~Program() = default;
+
+Program::Program(std::unique_ptr<detail::ProgramStorage> storage) noexcept
+    : storage_(std::move(storage)),
+      data_(storage_->instructions.data()),
+      size_(storage_->instructions.size()) {}
 
 std::uint64_t saturate_u64(double x) {
   if (!(x > 0.0)) return 0;  // NaN, negatives and both zeros

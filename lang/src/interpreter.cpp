@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "handlers.hpp"
+#include "interpreter.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang {
@@ -32,18 +33,18 @@ constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
 }  // namespace
 
-Result<void, RunError> execute(std::shared_ptr<const Program> program, const RunInputs& inputs,
-                               RunState& state, RunSettings& settings) {
+Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory memory,
+                               const RunInputs& inputs, RunState& state, RunSettings& settings) {
   const Program& top = *program;
-  state.executed_commands.keep(std::move(program));
+  detail::Recorder::keep(state.executed_commands, std::move(program));
   // A long flat script records one entry per statement: room for them at once.
-  state.executed_commands.reserve(state.executed_commands.size() +
-                                  static_cast<std::size_t>(std::min<std::uint64_t>(
-                                      inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used),
-                                      top.size())));
+  detail::Recorder::reserve(
+      state.executed_commands,
+      static_cast<std::size_t>(std::min<std::uint64_t>(
+          inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
 
   detail::ImportState imports;
-  detail::Handlers handlers(inputs, state, settings, imports);
+  detail::Handlers handlers(memory, inputs, state, settings, imports);
   std::vector<Frame> frames{Frame{top.begin(), top.end(), 0}};
 
   while (!frames.empty()) {
@@ -57,12 +58,13 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, const Run
 
     if (state.fuel_used >= inputs.fuel_limit) return fail(RunError{std::string(kOutOfFuel)});
     state.fuel_used += 1;
-    state.executed_commands.record(instruction);
+    detail::Recorder::record(state.executed_commands, instruction);
 
     // `frame` may dangle after this point: entering a body can grow `frames`.
-    detail::Step step = std::visit(handlers, static_cast<const InstructionKind&>(instruction));
-    if (auto* error = std::get_if<RunError>(&step)) return fail(std::move(*error));
-    if (auto* enter = std::get_if<detail::EnterBody>(&step)) {
+    detail::Outcome outcome =
+        std::visit(handlers, static_cast<const InstructionKind&>(instruction));
+    if (auto* error = std::get_if<RunError>(&outcome)) return fail(std::move(*error));
+    if (auto* enter = std::get_if<detail::EnterBody>(&outcome)) {
       imports.open_text_bytes += enter->open_text_bytes;
       const std::span<const Instruction> body = enter->body;
       frames.push_back(Frame{body.data(), body.data() + body.size(), enter->open_text_bytes});

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <string>
 
-#include "tarn/lang/huge_pages.hpp"
+#include "huge_pages.hpp"
 #include "run_finish.hpp"
 
 namespace tarn::lang::detail {

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "interpreter.hpp"
 #include "run_finish.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/memory/state_memory.hpp"
@@ -23,10 +24,10 @@ Result<std::shared_ptr<const Program>, RunError> parse(std::string_view script) 
   return std::make_shared<const Program>(std::move(*parsed));
 }
 
-Result<void, RunError> finish(const RunInputs& inputs, const RunSettings& settings,
+Result<void, RunError> finish(RunMemory run_memory, const RunSettings& settings,
                               RunState& state) {
-  state.residual = memory::residual(inputs.signs, inputs.values);
-  state.pass = memory::in_equilibrium(inputs.signs, inputs.values, settings.tolerance);
+  state.residual = memory::residual(run_memory.signs, run_memory.values);
+  state.pass = memory::in_equilibrium(run_memory.signs, run_memory.values, settings.tolerance);
   const std::string_view decision = run_decision(state);
   if (settings.track_lineage) {
     if (auto built = detail::build_lineage(state, decision); !built) return built;
@@ -54,16 +55,16 @@ Result<RunState, RunError> run_script(std::span<const std::int8_t> signs, std::s
   auto program = parse(script);
   if (!program) return fail(std::move(program).error());
 
-  const RunInputs inputs{
-      .signs = signs, .values = values, .context = context, .fuel_limit = fuel_limit};
+  const RunMemory run_memory{.signs = signs, .values = values};
+  const RunInputs inputs{.context = context, .fuel_limit = fuel_limit};
   RunState state;
   state.residual = memory::residual(signs, values);
   RunSettings settings;
 
-  if (auto ran = execute(std::move(*program), inputs, state, settings); !ran) {
+  if (auto ran = execute(std::move(*program), run_memory, inputs, state, settings); !ran) {
     return fail(std::move(ran).error());
   }
-  if (auto finished = finish(inputs, settings, state); !finished) {
+  if (auto finished = finish(run_memory, settings, state); !finished) {
     return fail(std::move(finished).error());
   }
   return state;

@@ -1,4 +1,4 @@
-// Canonical text of instructions, the saturating conversions and the storage of a Program's tree.
+// Canonical text of instructions: every variant, text escapes, nested bodies, lengths.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +11,7 @@
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/testing/scratch.hpp"
+#include "tree_builder.hpp"
 
 namespace tarn::lang {
 namespace {
@@ -31,24 +32,6 @@ std::string json_form_of_text(const Instruction& instruction) {
   std::string out;
   json::append_json_string(out, canonical_text(instruction));
   return out;
-}
-
-// A body of `owner`'s tree holding the given instructions.
-template <class... Kinds>
-Body body_of(Program& owner, Kinds&&... instructions) {
-  std::vector<Instruction> statements;
-  (statements.emplace_back(std::forward<Kinds>(instructions)), ...);
-  return owner.add_body(statements);
-}
-
-// A program of one Branch nested `depth` deep around an empty body:
-// Branch([Branch([...Branch([])...])]).
-Program nested_branch(std::size_t depth) {
-  Program program;
-  Instruction inner = Branch{};
-  for (std::size_t i = 1; i < depth; ++i) inner = Branch{body_of(program, std::move(inner))};
-  program.push_back(std::move(inner));
-  return program;
 }
 
 TEST(CanonicalText, EveryVariant) {
@@ -77,7 +60,7 @@ TEST(CanonicalText, EveryVariant) {
   instructions.emplace_back(Bind{"k", 3});
   instructions.emplace_back(Alias{1, "y"});
   instructions.emplace_back(BindAll{});
-  Program owner;
+  detail::ProgramBuilder owner;
   instructions.emplace_back(IfGreaterThan{"x", 0.5, body_of(owner, Report{})});
   instructions.emplace_back(Escalate{"why"});
   instructions.emplace_back(Import{"a.tarn"});
@@ -166,10 +149,10 @@ TEST(CanonicalText, TextEscapes) {
 }
 
 TEST(CanonicalText, NestedBodies) {
-  Program owner;
-  const Body inner = body_of(owner, Report{}, Evolve{1});
-  const Body middle = body_of(owner, IfGreaterThan{"t", 2.0, inner}, Branch{}, ReportJson{});
-  const Instruction outer = Branch{middle};
+  detail::ProgramBuilder owner;
+  Body inner = body_of(owner, Report{}, Evolve{1});
+  Body middle = body_of(owner, IfGreaterThan{"t", 2.0, std::move(inner)}, Branch{}, ReportJson{});
+  const Instruction outer = Branch{std::move(middle)};
   const std::string expected =
       "Branch([IfGreaterThan(\"t\", 2.0, [Report, Evolve(1)]), Branch([]), ReportJson])";
   EXPECT_EQ(canonical_text(outer), expected);
@@ -232,102 +215,6 @@ TEST(CanonicalText, LengthAndJsonFormMatchRenderingOverParsedScripts) {
       EXPECT_EQ(json_form(instruction), json_form_of_text(instruction));
     }
   }
-}
-
-TEST(Conversions, SaturateU64) {
-  struct Case {
-    double x;
-    std::uint64_t expected;
-  };
-  const Case cases[] = {
-      {2.9, 2},
-      {0.0, 0},
-      {-0.0, 0},
-      {-1.0, 0},
-      {-kInf, 0},
-      {kNaN, 0},
-      {0.999, 0},
-      {1e30, 18446744073709551615u},
-      {kInf, 18446744073709551615u},
-      {18446744073709551616.0, 18446744073709551615u},
-      {18446744073709549568.0, 18446744073709549568u},
-      {9007199254740993.0, 9007199254740992u},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.x);
-    EXPECT_EQ(saturate_u64(c.x), c.expected);
-  }
-}
-
-TEST(Conversions, SaturateU8) {
-  struct Case {
-    double x;
-    std::uint8_t expected;
-  };
-  const Case cases[] = {{3.9, 3},   {300.0, 255}, {255.5, 255}, {255.0, 255}, {-1.0, 0},
-                        {-0.5, 0},  {kNaN, 0},    {kInf, 255},  {-kInf, 0},   {0.0, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.x);
-    EXPECT_EQ(saturate_u8(c.x), c.expected);
-  }
-}
-
-TEST(ProgramTree, MillionDeepNestIsDestroyedWithoutRecursion) {
-  Program program = nested_branch(1'000'000);
-  program = nested_branch(2);  // move-assignment releases the old tree
-  EXPECT_EQ(canonical_text(program[0]), "Branch([Branch([])])");
-}
-
-TEST(ProgramTree, BodiesStayValidAcrossMovesAndManyStorageBlocks) {
-  // Built by hand, without a parse's size hint: the storage grows block by block, and every
-  // body made before a new block must stay where it was.
-  Program owner;
-  std::string expected;
-  std::vector<Instruction> statements;
-  for (std::uint64_t i = 0; i < 3000; ++i) {
-    statements.assign(1 + i % 5, Instruction(Evolve{i}));
-    owner.push_back(Branch{owner.add_body(statements)});
-  }
-  std::vector<Program> moved;
-  moved.push_back(std::move(owner));
-  moved.resize(16);  // the vector of programs reallocates: the program moves again
-  const Program& program = moved.front();
-  ASSERT_EQ(program.size(), 3000u);
-  for (std::uint64_t i = 0; i < 3000; i += 7) {
-    const std::string evolve = "Evolve(" + std::to_string(i) + ")";
-    std::string text = "Branch([" + evolve;
-    for (std::uint64_t k = 1; k < 1 + i % 5; ++k) text += ", " + evolve;
-    ASSERT_EQ(canonical_text(program[i]), text + "])");
-  }
-}
-
-TEST(ProgramTree, LargeArraysStartOnAHugePageBoundary) {
-  detail::HugePageAllocator<Instruction> allocator;
-  for (const std::size_t count : {std::size_t{2}, std::size_t{1000}, std::size_t{100'000}}) {
-    SCOPED_TRACE(count);
-    Instruction* data = allocator.allocate(count);
-    if (count * sizeof(Instruction) >= detail::kHugePage) {
-      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % detail::kHugePage, 0u);
-    }
-    // The first and the last element are usable.
-    new (data) Instruction(Evolve{1});
-    new (data + count - 1) Instruction(Escalate{std::string(100, 'x')});
-    EXPECT_EQ(canonical_text(data[count - 1]).size(), 112u);
-    std::destroy_at(data);
-    std::destroy_at(data + count - 1);
-    allocator.deallocate(data, count);
-  }
-  // A vector that grows across the boundary keeps its elements.
-  std::vector<Instruction, detail::HugePageAllocator<Instruction>> grown;
-  for (std::uint64_t i = 0; i < 60'000; ++i) grown.emplace_back(Evolve{i});
-  EXPECT_EQ(canonical_text(grown.back()), "Evolve(59999)");
-}
-
-TEST(ProgramTree, EmptyBodyNeedsNoStorage) {
-  Program owner;
-  const Body body = owner.add_body({});
-  EXPECT_TRUE(body.empty());
-  EXPECT_EQ(canonical_text(IfGreaterThan{"x", 1.0, body}), "IfGreaterThan(\"x\", 1.0, [])");
 }
 
 }  // namespace

@@ -14,23 +14,10 @@
 
 #include "tarn/lang/runner.hpp"
 #include "tarn/memory/state_memory.hpp"
+#include "memory_fixture.hpp"
 
 namespace tarn::lang {
 namespace {
-
-struct Memory {
-  std::vector<std::int8_t> signs{memory::kDefaultSigns.begin(), memory::kDefaultSigns.end()};
-  std::vector<double> values = [] {
-    const auto encoded = memory::encode(1337.0);
-    return std::vector<double>(encoded.begin(), encoded.end());
-  }();
-};
-
-Memory damaged(std::size_t index) {
-  Memory m;
-  m.values[index] = 0.0;
-  return m;
-}
 
 Result<RunState, RunError> run(Memory& memory, std::string_view script,
                                const nlohmann::json* context = nullptr) {
@@ -113,7 +100,7 @@ TEST(Handlers, RunErrorsOnOtherMemoryShapes) {
 }
 
 TEST(Handlers, EvolveHealsAndCharges) {
-  Memory memory = damaged(1);
+  Memory memory = Memory::damaged(1);
   const auto result = run(memory, "if_broken { evolve(1) }");
   ASSERT_TRUE(result.has_value());
   EXPECT_EQ(memory.values[1], 101.0);
@@ -132,7 +119,7 @@ TEST(Handlers, EvolveHealsAndCharges) {
 }
 
 TEST(Handlers, EvolveRecordsEveryHealInOrder) {
-  Memory memory = damaged(0);
+  Memory memory = Memory::damaged(0);
   const auto result = run(memory, "evolve(0)\nevolve(3)\nevolve(0)");
   ASSERT_TRUE(result.has_value());
   EXPECT_EQ(result->healed_indices, (std::vector<std::uint64_t>{0, 3, 0}));
@@ -150,7 +137,7 @@ TEST(Handlers, EquilibriumAndCorrupt) {
   EXPECT_EQ(corrupted->residual, 99.0);
   EXPECT_EQ(memory.values[2], 0.0);
 
-  Memory broken = damaged(1);
+  Memory broken = Memory::damaged(1);
   const auto tolerant = run(broken, "require_equilibrium(200)");
   ASSERT_TRUE(tolerant.has_value());
   EXPECT_TRUE(tolerant->pass);
@@ -284,7 +271,7 @@ TEST(Handlers, BindAll) {
   struct Case {
     std::string_view context;
     std::string_view script;
-    std::vector<double> values;
+    std::array<double, 4> values;
   };
   const double v0 = 125.87469806587123;
   const Case cases[] = {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "interpreter.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/run_state.hpp"
 #include "tarn/lang/runner.hpp"
@@ -36,15 +37,12 @@ Executed run_program(std::string_view script, Memory& memory, std::uint64_t fuel
   auto parsed = parse_program(script);
   EXPECT_TRUE(parsed.has_value()) << script;
   if (!parsed) return {fail(RunError{"unparsed"}), {}, {}};
-  const RunInputs inputs{.signs = memory.signs,
-                         .values = memory.values,
-                         .context = nullptr,
-                         .fuel_limit = fuel_limit,
-                         .open_import_text_limit = import_limit};
+  const RunInputs inputs{
+      .context = nullptr, .fuel_limit = fuel_limit, .open_import_text_limit = import_limit};
   RunState state;
   RunSettings settings;
-  auto result =
-      execute(std::make_shared<const Program>(std::move(*parsed)), inputs, state, settings);
+  auto result = execute(std::make_shared<const Program>(std::move(*parsed)),
+                        RunMemory{memory.signs, memory.values}, inputs, state, settings);
   return {std::move(result), std::move(state), std::move(settings)};
 }
 
@@ -279,10 +277,10 @@ TEST(Execute, MillionDeepNest) {
       {"damaged: every level is entered until the fuel ends", Memory::damaged(1), false, 100000}};
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const RunInputs inputs{.signs = c.memory.signs, .values = c.memory.values};
     RunState state;
     RunSettings settings;
-    const auto result = execute(program, inputs, state, settings);
+    const auto result = execute(program, RunMemory{c.memory.signs, c.memory.values}, RunInputs{},
+                                state, settings);
     ASSERT_EQ(result.has_value(), c.succeeds);
     if (!c.succeeds) {
       EXPECT_EQ(result.error().message, kOutOfFuel);

@@ -1,40 +1,76 @@
 // The instruction set that policy scripts are parsed into.
 //
 // A Program is an ordered list of Instructions; an Instruction is one of 28 small plain
-// aggregates held in a std::variant, in the fixed order of the instruction table, so that the
-// interpreter's dispatch is exhaustive and checked by the compiler. Branch and IfGreaterThan hold
-// a Body, so a Program is a tree of any depth.
+// aggregates held in a std::variant, in a fixed order (the variant's index is the instruction's
+// number), so that the interpreter's dispatch is exhaustive and checked by the compiler.
+// Branch and IfGreaterThan hold a Body, so a Program is a tree of any depth.
 //
-// The instructions of every body in a tree live in storage that the Program at its root owns,
-// taken from a few large blocks: a body costs no allocation of its own, and the tree is freed
-// block by block instead of level by level, so no walk of the tree (teardown, canonical text,
-// parsing) ever needs the call stack or a work list to reach the bottom of a million-deep nest.
+// The Program at the root of a tree owns every body in it; a Body is a view of its statements.
+// So that no view can outlive its owner unnoticed, bodies (and with them Branch, IfGreaterThan
+// and Instruction) can be moved but never copied, and only the parser makes them: an instruction
+// is read through a reference into its Program, and `Instruction c = program[0];` does not
+// compile. How the tree is stored is private to the library.
 //
 // Every aggregate carries its `variant_name` and an operands() tuple in canonical order; the
 // canonical text is one generic function over those two.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <utility>
 #include <variant>
-#include <vector>
-
-#include "tarn/lang/huge_pages.hpp"
 
 namespace tarn::lang {
 
 struct Instruction;
 
-/// The statements of a block. A view of instructions held by the Program at the root of the tree,
-/// which therefore has to outlive it; the default is the empty body.
+namespace detail {
+struct BodyRecord;
+struct ProgramStorage;
+class ProgramBuilder;
+}  // namespace detail
+
+/// The statements of a block: a view of instructions held by the Program at the root of the
+/// tree, valid as long as that Program is. Move-only; the default is the empty body.
 class Body {
  public:
   Body() = default;
+  Body(Body&& other) noexcept : record_(std::exchange(other.record_, nullptr)) {}
+  Body& operator=(Body&& other) noexcept {
+    record_ = std::exchange(other.record_, nullptr);
+    return *this;
+  }
+  Body(const Body&) = delete;
+  Body& operator=(const Body&) = delete;
+
+  std::size_t size() const noexcept;
+  bool empty() const noexcept { return size() == 0; }
+  const Instruction& operator[](std::size_t i) const;
+  const Instruction* begin() const noexcept;
+  const Instruction* end() const noexcept;
+
+ private:
+  friend class detail::ProgramBuilder;  // makes bodies out of a program's storage
+  friend const detail::BodyRecord* record_of(const Body& body) noexcept;
+  explicit Body(const detail::BodyRecord* record) : record_(record) {}
+
+  const detail::BodyRecord* record_ = nullptr;  // null for the empty body
+};
+
+/// An ordered list of instructions, and the owner of every body in its tree. Move-only; moving
+/// it moves no instruction, so references into it stay valid.
+class Program {
+ public:
+  Program() noexcept;
+  Program(Program&& other) noexcept;
+  Program& operator=(Program&& other) noexcept;
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  ~Program();
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
@@ -43,90 +79,12 @@ class Body {
   const Instruction* end() const noexcept;
 
  private:
-  friend class Program;     // makes bodies out of its storage
-  friend class BodyAccess;  // the canonical-text walker reads and fills the length cache
-  Body(const Instruction* data, std::size_t size) : data_(data), size_(size) {}
+  friend class detail::ProgramBuilder;
+  explicit Program(std::unique_ptr<detail::ProgramStorage> storage) noexcept;
 
+  std::unique_ptr<detail::ProgramStorage> storage_;
   const Instruction* data_ = nullptr;
   std::size_t size_ = 0;
-  // Length in bytes of this body's canonical text ("[...]"), computed once on demand; see
-  // canonical_text_length. Bodies never change once made.
-  mutable std::uint64_t text_length_ = kUnknownLength;
-  static constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
-};
-
-namespace detail {
-
-// Storage for the instructions of a tree's bodies: blocks that are filled front to back and
-// never move, each body contiguous within one block. The instructions are destroyed, in a flat
-// pass over each block, when the storage is.
-class BodyStorage {
- public:
-  BodyStorage() = default;
-  BodyStorage(BodyStorage&& other) noexcept
-      : blocks_(std::move(other.blocks_)), expected_(other.expected_) {
-    other.blocks_.clear();
-  }
-  BodyStorage& operator=(BodyStorage&& other) noexcept;
-  BodyStorage(const BodyStorage&) = delete;
-  BodyStorage& operator=(const BodyStorage&) = delete;
-  ~BodyStorage() { release(); }
-
-  /// The instructions moved into one contiguous run that stays where it is.
-  Instruction* store(std::span<Instruction> instructions);
-  /// The size of the first block, when none is taken yet (a parse knows a bound up front).
-  void expect(std::size_t instruction_count) { expected_ = instruction_count; }
-
- private:
-  struct Block {
-    Instruction* data;
-    std::size_t used;
-    std::size_t capacity;
-  };
-  Instruction* store_in_new_block(std::span<Instruction> instructions);
-  void release() noexcept;
-
-  std::vector<Block> blocks_;
-  std::size_t expected_ = 0;
-};
-
-}  // namespace detail
-
-/// An ordered list of instructions, and the owner of every body in its tree; move-only.
-class Program {
- public:
-  Program() = default;
-  Program(Program&& other) noexcept = default;
-  Program& operator=(Program&& other) noexcept = default;
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-  ~Program() = default;
-
-  void push_back(Instruction&& instruction);
-  /// Appends a default instruction and returns it, to be filled in place.
-  Instruction& emplace_back();
-  /// Room for `count` instructions; the parser reserves for a whole script at once.
-  void reserve(std::size_t count);
-  /// Gives back room reserved beyond size().
-  void shrink_to_fit();
-  std::size_t capacity() const noexcept;
-  std::size_t size() const noexcept;
-  bool empty() const noexcept;
-  const Instruction& operator[](std::size_t i) const;
-  const Instruction* begin() const noexcept;
-  const Instruction* end() const noexcept;
-
-  /// Moves `instructions` into this program's storage and returns them as a body for a Branch or
-  /// an IfGreaterThan of this program's tree. The body is valid as long as the program is.
-  /// **Example**: `p.push_back(Branch{p.add_body(statements)})`.
-  Body add_body(std::span<Instruction> instructions);
-  /// Sizes the first block of body storage for `count` instructions, when one is first needed.
-  void expect_body_instructions(std::size_t count) { bodies_.expect(count); }
-
- private:
-  // Bodies first: they are destroyed after the top-level instructions that view them.
-  detail::BodyStorage bodies_;
-  std::vector<Instruction, detail::HugePageAllocator<Instruction>> instructions_;
 };
 
 // One aggregate per variant, in table order. `operands()` lists the operands in canonical order.
@@ -190,13 +148,14 @@ struct Import { std::string path; static constexpr std::string_view variant_name
 struct GenerateZkProof { bool enabled; static constexpr std::string_view variant_name = "GenerateZkProof";
   auto operands() const { return std::tie(enabled); } };
 
-// The variant's index is the instruction's number in the table (Harmony = 0 ... GenerateZkProof = 27).
+// The variant's index is the instruction's number (Harmony = 0 ... GenerateZkProof = 27).
 using InstructionKind = std::variant<Harmony, RequireEquilibrium, Evolve, Data, Corrupt, Residual,
     Report, ReportCompact, ReportVerbose, ReportTo, ReportJson, LogLevel, Branch, BudgetLimit,
     TimeWindow, VolatilityLimit, MaxExposure, AssertBounds, AssertBoundsNamed, LinkIdentity,
     TrackLineage, Bind, Alias, BindAll, IfGreaterThan, Escalate, Import, GenerateZkProof>;
 static_assert(std::variant_size_v<InstructionKind> == 28, "the instruction set has 28 variants");
 
+/// One instruction. Move-only, because an instruction with a body is a view into its Program.
 struct Instruction : InstructionKind {
   using InstructionKind::InstructionKind;
 };
@@ -232,36 +191,9 @@ std::uint64_t saturate_u64(double x);
 std::uint8_t saturate_u8(double x);
 
 // Members that need a complete Instruction.
-inline const Instruction& Body::operator[](std::size_t i) const { return data_[i]; }
-inline const Instruction* Body::end() const noexcept { return data_ + size_; }
-inline void Program::push_back(Instruction&& instruction) {
-  instructions_.push_back(std::move(instruction));
-}
-inline Instruction& Program::emplace_back() { return instructions_.emplace_back(); }
-inline void Program::reserve(std::size_t count) { instructions_.reserve(count); }
-inline void Program::shrink_to_fit() { instructions_.shrink_to_fit(); }
-inline std::size_t Program::capacity() const noexcept { return instructions_.capacity(); }
-inline std::size_t Program::size() const noexcept { return instructions_.size(); }
-inline bool Program::empty() const noexcept { return instructions_.empty(); }
-inline const Instruction& Program::operator[](std::size_t i) const { return instructions_[i]; }
-inline const Instruction* Program::begin() const noexcept { return instructions_.data(); }
-inline const Instruction* Program::end() const noexcept {
-  return instructions_.data() + instructions_.size();
-}
-// Inline for the usual case, a short body that fits the current block.
-inline Instruction* detail::BodyStorage::store(std::span<Instruction> instructions) {
-  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < instructions.size()) {
-    return store_in_new_block(instructions);
-  }
-  Block& block = blocks_.back();
-  Instruction* run = block.data + block.used;
-  std::uninitialized_move(instructions.begin(), instructions.end(), run);
-  block.used += instructions.size();
-  return run;
-}
-inline Body Program::add_body(std::span<Instruction> instructions) {
-  if (instructions.empty()) return Body{};
-  return Body{bodies_.store(instructions), instructions.size()};
-}
+inline const Instruction& Body::operator[](std::size_t i) const { return begin()[i]; }
+inline const Instruction* Body::end() const noexcept { return begin() + size(); }
+inline const Instruction& Program::operator[](std::size_t i) const { return data_[i]; }
+inline const Instruction* Program::end() const noexcept { return data_ + size_; }
 
 }  // namespace tarn::lang

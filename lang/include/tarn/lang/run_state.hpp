@@ -1,5 +1,5 @@
 // The state of one script run: what the run records (RunState), the switches a script sets
-// (RunSettings), and what is lent to it (RunInputs).
+// (RunSettings), the memory it changes (RunMemory) and what it only reads (RunInputs).
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,10 @@
 
 namespace tarn::lang {
 
+namespace detail {
+class Recorder;
+}  // namespace detail
+
 /// A run error: one message, no code, no location. The first one ends the run.
 struct RunError {
   std::string message;
@@ -30,10 +34,6 @@ struct RunError {
 /// in the nesting depth. The log keeps every program it refers to alive.
 class CommandLog {
  public:
-  void record(const Instruction& instruction) { entries_.push_back(&instruction); }
-  /// Keeps `program` alive as long as the log, so that its entries stay valid.
-  void keep(std::shared_ptr<const Program> program) { programs_.push_back(std::move(program)); }
-
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
   const Instruction& operator[](std::size_t i) const { return *entries_[i]; }
@@ -47,8 +47,6 @@ class CommandLog {
   /// Appends the canonical text of entry i to `out` as a JSON string literal, rendered in place.
   /// **Example**: Alias(1, "a") -> "Alias(1, \"a\")" with the quotes.
   void append_json_text(std::string& out, std::size_t i) const;
-  /// Room for `count` entries, so that a long run records without regrowing the log.
-  void reserve(std::size_t count) { entries_.reserve(count); }
   /// Sum of the lengths of all entries' texts, without rendering them.
   std::uint64_t total_text_length() const;
   /// At least total_text_length(), saturating, and cheap (see canonical_text_length_bound): room
@@ -64,6 +62,8 @@ class CommandLog {
   std::vector<std::string> texts() const;
 
  private:
+  friend class detail::Recorder;  // the run loop records entries and keeps their programs alive
+
   std::vector<const Instruction*> entries_;
   std::vector<std::shared_ptr<const Program>> programs_;
 };
@@ -112,23 +112,20 @@ struct RunSettings {
 /// Most bytes of script text that the imports open at one time may hold together (256 MiB).
 inline constexpr std::uint64_t kOpenImportTextLimit = 268435456;
 
-/// What a run borrows for its whole length, shared by every nesting level.
-struct RunInputs {
+/// The state memory a run works on, borrowed for its whole length: the signs are read, the
+/// values changed in place (the caller sees the changes, also after a run error).
+struct RunMemory {
   std::span<const std::int8_t> signs;
   std::span<double> values;
+};
+
+/// What a run only reads, shared by every nesting level.
+struct RunInputs {
   const nlohmann::json* context = nullptr;
   std::uint64_t fuel_limit = 100000;
   /// Tests lower it to exercise the guard without writing hundreds of megabytes.
   std::uint64_t open_import_text_limit = kOpenImportTextLimit;
 };
-
-/// Runs `program` under the fuel rule: for each instruction, check fuel, charge one unit, record
-/// it, run its handler; the first error ends the run. Blocks and imports nest on an explicit
-/// frame stack, never on the call stack. The state's log keeps `program` alive.
-/// **Example**: "evolve(0)\nreport()" with fuel_limit 11 fails with "Out of fuel (Gas limit
-/// exceeded)" after one recorded instruction and fuel_used 11; with 12 it succeeds.
-Result<void, RunError> execute(std::shared_ptr<const Program> program, const RunInputs& inputs,
-                               RunState& state, RunSettings& settings);
 
 /// Appends the lineage in the pretty JSON form that json::append_pretty gives lineage_document,
 /// its opening brace where `out` ends and `depth` the indentation level of that line ("null"
