@@ -337,7 +337,7 @@ Outcome Handlers::operator()(const Import& instruction) {
   const std::uint64_t bytes = text->size();
   auto cached = imports_.parsed_by_text.find(text->view());
   if (cached == imports_.parsed_by_text.end()) {
-    auto parsed = parse_program(*text);
+    auto parsed = parse_program(*text, ParseOptions{.spans = false});
     if (!parsed) {
       return Message() << "Parse error in imported file: "
                        << std::string_view(parse_error_text(parsed.error()));

@@ -19,12 +19,6 @@ constexpr std::size_t kSmallestBlock = 64;
 
 }  // namespace
 
-void BodyStorage::add_record_block() {
-  records_capacity_ = std::max(kSmallestBlock, 2 * records_capacity_);
-  record_blocks_.push_back(std::make_unique_for_overwrite<BodyRecord[]>(records_capacity_));
-  records_used_ = 0;
-}
-
 Instruction* BodyStorage::store_in_new_block(std::span<Instruction> instructions) {
   const std::size_t count = instructions.size();
   const std::size_t grown =
@@ -50,16 +44,21 @@ std::size_t Body::size() const noexcept { return record_ != nullptr ? record_->s
 const Instruction* Body::begin() const noexcept {
   return record_ != nullptr ? record_->data : nullptr;
 }
+SourceSpan Body::span(std::size_t i) const {
+  return record_->spans != nullptr ? record_->spans[i] : SourceSpan{};
+}
 
 Program::Program() noexcept = default;
 Program::Program(Program&& other) noexcept
     : storage_(std::move(other.storage_)),
       data_(std::exchange(other.data_, nullptr)),
+      spans_(std::exchange(other.spans_, nullptr)),
       size_(std::exchange(other.size_, 0)) {}
 Program& Program::operator=(Program&& other) noexcept {
   if (this != &other) {
     storage_ = std::move(other.storage_);
     data_ = std::exchange(other.data_, nullptr);
+    spans_ = std::exchange(other.spans_, nullptr);
     size_ = std::exchange(other.size_, 0);
   }
   return *this;
@@ -69,6 +68,7 @@ Program::~Program() = default;
 Program::Program(std::unique_ptr<detail::ProgramStorage> storage) noexcept
     : storage_(std::move(storage)),
       data_(storage_->instructions.data()),
+      spans_(storage_->spans.empty() ? nullptr : storage_->spans.data()),
       size_(storage_->instructions.size()) {}
 
 std::uint64_t saturate_u64(double x) {

@@ -46,8 +46,12 @@ using Step = Result<Parsed<T>, Fail>;
 
 Fail error_at(std::string_view at, ParseErrorCode code) { return {Severity::Error, at, code}; }
 
-ParseError owned(const Fail& failure) {
-  return {failure.severity, std::string(failure.at), failure.code};
+// The failure as an owned ParseError, with the place in `text` where it happened.
+ParseError owned(const Fail& failure, std::string_view text,
+                 std::optional<std::uint32_t> open_brace = std::nullopt) {
+  // `at` views the text: the rest of it from the failing step, or the unrecognised name.
+  const auto offset = static_cast<std::size_t>(failure.at.data() - text.data());
+  return {failure.severity, std::string(failure.at), failure.code, offset, open_brace};
 }
 
 // --- Lexical elements -----------------------------------------------------------------------
@@ -551,52 +555,94 @@ constexpr std::size_t kLargestBodyReserve = std::size_t{1} << 20;
 // complete by then, nested bodies included, so nothing moves again. The statement that opened
 // the body then takes its place among its parent's statements. A plain `if_broken` head has
 // nothing to keep meanwhile.
+//
+// With `spans`, the span of every statement is recorded too, and the "{" of every open body; a
+// parse without them (the verifier's) skips that bookkeeping, which costs a deep nest such as W4
+// a third more instructions.
 class OpenBodies {
  public:
-  OpenBodies(detail::ProgramBuilder& program, std::string_view text)
+  OpenBodies(detail::ProgramBuilder& program, std::string_view text, bool spans)
       : program_(program),
+        text_(text),
+        spans_on_(spans),
         reserve_(std::min(statement_count_bound(text), kLargestBodyReserve)) {}
 
-  /// Opens the body of the outermost statement, which the caller holds.
-  void open_outermost() { push(Owner::Outermost); }
-  /// A slot for the next statement of the innermost open body, where it is read in place.
-  Instruction& next_statement() { return statements_.emplace_back(); }
+  /// Where `at` (a view into the text) begins, saturated at 2^32 - 1.
+  std::uint32_t offset(std::string_view at) const {
+    const auto offset = static_cast<std::size_t>(at.data() - text_.data());
+    return static_cast<std::uint32_t>(std::min<std::size_t>(offset, UINT32_MAX));
+  }
+
+  /// Opens the body of the outermost statement, which the caller holds; `after_brace` follows
+  /// its "{".
+  void open_outermost(std::string_view after_brace) { push(Owner::Outermost, 0, after_brace); }
+  /// A slot for the next statement of the innermost open body, which begins at `at`, where it is
+  /// read in place.
+  Instruction& next_statement(std::string_view at) {
+    if (spans_on_) spans_.push_back(SourceSpan{offset(at), 0});
+    return statements_.emplace_back();
+  }
+  /// The statement just read into next_statement() ends where `rest` begins.
+  void end_statement(std::string_view rest) {
+    if (spans_on_) spans_.back().length = offset(rest) - spans_.back().offset;
+  }
   /// Opens the body of the statement just read into next_statement(), which waits outside the
-  /// statements until its body closes.
-  void open_last() {
+  /// statements until its body closes; `after_brace` follows its "{".
+  void open_last(std::string_view after_brace) {
     Instruction& head = statements_.back();
+    std::uint32_t start = 0;
+    if (spans_on_) {
+      start = spans_.back().offset;
+      spans_.pop_back();
+    }
     if (std::holds_alternative<Branch>(head)) {
       statements_.pop_back();
-      push(Owner::Branch);
+      push(Owner::Branch, start, after_brace);
     } else {
       held_.push_back(std::move(head));
       statements_.pop_back();
-      push(Owner::Held);
+      push(Owner::Held, start, after_brace);
     }
   }
 
-  /// Closes the innermost body; `outermost` receives it when it is the outermost one, and then
-  /// true is returned.
-  bool close(Instruction& outermost) {
+  /// Closes the innermost body, whose "}" comes right before `rest`; `outermost` receives it
+  /// when it is the outermost one, and then true is returned.
+  bool close(Instruction& outermost, std::string_view rest) {
     const std::uint64_t innermost = open_.back().body;
     if (--open_.back().count == 0) open_.pop_back();
     const auto start = static_cast<std::size_t>(innermost >> kOwnerBits);
-    Body body = program_.add_body(std::span(statements_).subspan(start));
+    Body body = program_.add_body(std::span(statements_).subspan(start),
+                                  spans_on_ ? std::span(spans_).subspan(start)
+                                            : std::span<const SourceSpan>{});
     statements_.erase(statements_.begin() + static_cast<std::ptrdiff_t>(start), statements_.end());
+    SourceSpan span;
+    if (spans_on_) {
+      spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(start), spans_.end());
+      span = SourceSpan{heads_.back().start, offset(rest) - heads_.back().start};
+      heads_.pop_back();
+    }
     switch (static_cast<Owner>(innermost & kOwnerMask)) {
       case Owner::Outermost:
         body_of(outermost) = std::move(body);
         return true;
       case Owner::Branch:
         statements_.emplace_back(Branch{std::move(body)});
+        if (spans_on_) spans_.push_back(span);
         return false;
       case Owner::Held:
         body_of(held_.back()) = std::move(body);
         statements_.push_back(std::move(held_.back()));
+        if (spans_on_) spans_.push_back(span);
         held_.pop_back();
         return false;
     }
     return false;
+  }
+
+  /// The offset of the "{" of the innermost open body, when spans are kept.
+  std::optional<std::uint32_t> innermost_brace() const {
+    if (spans_on_) return heads_.back().brace;
+    return std::nullopt;
   }
 
  private:
@@ -605,8 +651,9 @@ class OpenBodies {
   static constexpr unsigned kOwnerBits = 2;
   static constexpr std::uint64_t kOwnerMask = (std::uint64_t{1} << kOwnerBits) - 1;
 
-  void push(Owner owner) {
+  void push(Owner owner, std::uint32_t head_start, std::string_view after_brace) {
     if (open_.empty()) program_.expect_body_instructions(reserve_);
+    if (spans_on_) heads_.push_back(Head{head_start, offset(after_brace) - 1});
     const std::uint64_t body =
         std::uint64_t{statements_.size()} << kOwnerBits | static_cast<std::uint64_t>(owner);
     if (!open_.empty() && open_.back().body == body) {
@@ -623,32 +670,54 @@ class OpenBodies {
     std::uint64_t body;  // the index where its statements start, and its Owner
     std::uint64_t count;
   };
+  // Where the statement that opened a body begins, and where its "{" stands.
+  struct Head {
+    std::uint32_t start;
+    std::uint32_t brace;
+  };
 
   detail::ProgramBuilder& program_;
+  std::string_view text_;
+  bool spans_on_;
   std::size_t reserve_;
   std::vector<Instruction, detail::HugePageAllocator<Instruction>> statements_;
+  std::vector<SourceSpan> spans_;  // of `statements_`, as many (with spans on)
   std::vector<Instruction> held_;  // heads of open bodies other than a plain if_broken
   std::vector<OpenRun> open_;      // innermost last
+  std::vector<Head> heads_;        // one per open body, innermost last (with spans on)
+};
+
+// A failure inside a block: the "{" of the innermost open block is kept, for a message about
+// a missing "}".
+struct BlockFail {
+  Fail failure;
+  std::optional<std::uint32_t> open_brace;
 };
 
 // The body of `out`, whose head has just been read (`rest` follows its "{"), up to the "}" that
 // closes it.
-Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction& out,
-                                              OpenBodies& open) {
-  open.open_outermost();
+Result<std::string_view, BlockFail> read_open_body(std::string_view rest, Instruction& out,
+                                                   OpenBodies& open) {
+  open.open_outermost(rest);
   while (true) {
     // Close every body that ends here; stop at the next statement.
     while (true) {
       rest = skip_ws(rest);
-      if (rest.empty()) return fail(error_at(rest, ParseErrorCode::Tag));  // "}" is missing
+      if (rest.empty()) {  // "}" is missing
+        return fail(BlockFail{error_at(rest, ParseErrorCode::Tag), open.innermost_brace()});
+      }
       if (rest.front() != '}') break;
       rest.remove_prefix(1);
-      if (open.close(out)) return rest;
+      if (open.close(out, rest)) return rest;
     }
-    Step<Statement> head = read_statement_head(rest, open.next_statement());
-    if (!head) return fail(head.error());
+    Step<Statement> head = read_statement_head(rest, open.next_statement(rest));
+    if (!head) return fail(BlockFail{head.error(), std::nullopt});
     rest = head->rest;
-    if (head->value.opens_body) open.open_last();
+    if (head->value.opens_body) {
+      open.open_last(rest);
+    } else {
+      open.end_statement(rest);
+    }
   }
 }
 
@@ -656,15 +725,54 @@ Result<std::string_view, Fail> read_open_body(std::string_view rest, Instruction
 // body -> (ws statement)* ws, closed by "}" ("}" missing at the end of the text: Tag, input "")
 // The statement goes to `out`; the rest of the text after it is returned. Most statements open
 // no body and are read without the stack of open bodies.
-Result<std::string_view, Fail> read_statement(std::string_view text, Instruction& out,
-                                              OpenBodies& open) {
+Result<std::string_view, BlockFail> read_statement(std::string_view text, Instruction& out,
+                                                   OpenBodies& open) {
   Step<Statement> head = read_statement_head(text, out);
-  if (!head) return fail(head.error());
+  if (!head) return fail(BlockFail{head.error(), std::nullopt});
   if (!head->value.opens_body) return head->rest;
   return read_open_body(head->rest, out, open);
 }
 
 constexpr std::array<std::string_view, 4> kCodeNames{"Tag", "TakeUntil", "TakeWhile1", "Float"};
+
+constexpr std::size_t kFirstTopLevelReserve = 4096;
+
+// program -> (ws (comment | statement))* ws
+Result<Program, ParseError> parse(std::string_view text, bool spans_on) {
+  detail::ProgramBuilder builder;
+  auto& top = builder.instructions();
+  auto& spans = builder.spans();
+  // Room for the top-level statements comes in two steps: a script whose statements are mostly
+  // inside bodies (or one deep nest) never touches more than the first.
+  const std::size_t bound = statement_count_bound(text);
+  top.reserve(std::min(bound, kFirstTopLevelReserve));
+  OpenBodies open(builder, text, spans_on);
+  std::string_view rest = text;
+  while (true) {
+    rest = skip_ws(rest);
+    if (rest.empty()) {
+      // A large surplus (comments, statements nested in bodies) is given back.
+      if (top.size() < top.capacity() / 4) top.shrink_to_fit();
+      return std::move(builder).finish();
+    }
+    if (rest.starts_with("//")) {
+      Step<std::string_view> comment = skip_comment(rest);
+      if (!comment) return fail(owned(comment.error(), text));
+      rest = comment->rest;
+      continue;
+    }
+    if (top.size() == top.capacity()) top.reserve(std::max(bound, 2 * top.size()));
+    // Read in place: the slot stays put while the statement is read, as nothing else is added
+    // to the top level meanwhile.
+    const std::uint32_t start = open.offset(rest);
+    auto statement = read_statement(rest, top.emplace_back(), open);
+    if (!statement) {
+      return fail(owned(statement.error().failure, text, statement.error().open_brace));
+    }
+    rest = *statement;
+    if (spans_on) spans.push_back(SourceSpan{start, open.offset(rest) - start});
+  }
+}
 
 }  // namespace
 
@@ -678,45 +786,27 @@ std::string parse_error_text(const ParseError& error) {
   return out;
 }
 
-constexpr std::size_t kFirstTopLevelReserve = 4096;
 
-// program -> (ws (comment | statement))* ws
-Result<Program, ParseError> parse_program(std::string_view text) {
-  detail::ProgramBuilder builder;
-  auto& top = builder.instructions();
-  // Room for the top-level statements comes in two steps: a script whose statements are mostly
-  // inside bodies (or one deep nest) never touches more than the first.
-  const std::size_t bound = statement_count_bound(text);
-  top.reserve(std::min(bound, kFirstTopLevelReserve));
-  OpenBodies open(builder, text);
-  std::string_view rest = text;
-  while (true) {
-    rest = skip_ws(rest);
-    if (rest.empty()) {
-      // A large surplus (comments, statements nested in bodies) is given back.
-      if (top.size() < top.capacity() / 4) top.shrink_to_fit();
-      return std::move(builder).finish();
-    }
-    if (rest.starts_with("//")) {
-      Step<std::string_view> comment = skip_comment(rest);
-      if (!comment) return fail(owned(comment.error()));
-      rest = comment->rest;
-      continue;
-    }
-    if (top.size() == top.capacity()) top.reserve(std::max(bound, 2 * top.size()));
-    // Read in place: the slot stays put while the statement is read, as nothing else is added
-    // to the top level meanwhile.
-    auto statement = read_statement(rest, top.emplace_back(), open);
-    if (!statement) return fail(owned(statement.error()));
-    rest = *statement;
+Result<Program, ParseError> parse_program(std::string_view text, ParseOptions options) {
+  if (options.spans) return parse(text, true);
+  auto program = parse(text, false);
+  // Only the parse with spans knows the "{" of a block left open; parsing is pure, so the
+  // second parse fails the same way.
+  if (!program && program.error().input.empty() && program.error().code == ParseErrorCode::Tag) {
+    return parse(text, true);
   }
+  return program;
 }
 
 Result<Parsed<Program>, ParseError> parse_statement(std::string_view text) {
   detail::ProgramBuilder builder;
-  OpenBodies open(builder, text);
+  OpenBodies open(builder, text, true);
   auto statement = read_statement(text, builder.instructions().emplace_back(), open);
-  if (!statement) return fail(owned(statement.error()));
+  if (!statement) {
+    return fail(owned(statement.error().failure, text, statement.error().open_brace));
+  }
+  const std::uint32_t start = open.offset(skip_ws(text));
+  builder.spans().push_back(SourceSpan{start, open.offset(*statement) - start});
   return Parsed<Program>{std::move(builder).finish(), *statement};
 }
 

@@ -8,6 +8,8 @@
 // text: the cache that keeps measuring a deep tree linear.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,11 +26,37 @@ namespace detail {
 inline constexpr std::uint64_t kUnknownLength = ~std::uint64_t{0};
 
 struct BodyRecord {
-  const Instruction* data;
-  std::size_t size;
+  const Instruction* data = nullptr;
+  const SourceSpan* spans = nullptr;  // where each statement stands (null: not recorded)
+  std::size_t size = 0;
   // The length in bytes of this body's canonical text ("[...]"), once measured; see
-  // canonical_text_length. A body never changes once made.
-  mutable std::uint64_t text_length = kUnknownLength;
+  // canonical_text_length. A body never changes once made, so runs that share a program may race
+  // to fill this in: they all write the same number.
+  mutable std::atomic<std::uint64_t> text_length{kUnknownLength};
+};
+
+// Values in blocks of doubling size that never move once made: the bodies' records and the
+// spans of their statements.
+template <class T>
+class StableArena {
+ public:
+  /// `count` consecutive default-made values that stay where they are.
+  T* take(std::size_t count) {
+    if (capacity_ - used_ < count) {
+      capacity_ = std::max({kSmallestRun, 2 * capacity_, count});
+      blocks_.push_back(std::make_unique<T[]>(capacity_));
+      used_ = 0;
+    }
+    T* run = blocks_.back().get() + used_;
+    used_ += count;
+    return run;
+  }
+
+ private:
+  static constexpr std::size_t kSmallestRun = 64;
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  std::size_t used_ = 0;      // in the last block
+  std::size_t capacity_ = 0;  // of the last block
 };
 
 // Blocks of instructions filled front to back that never move, each body contiguous within one
@@ -41,8 +69,9 @@ class BodyStorage {
   BodyStorage& operator=(const BodyStorage&) = delete;
   ~BodyStorage();
 
-  /// The instructions moved into one contiguous run that stays where it is, as a body.
-  const BodyRecord* store(std::span<Instruction> instructions);
+  /// The instructions moved into one contiguous run that stays where it is, as a body, with the
+  /// spans of the statements (as many).
+  const BodyRecord* store(std::span<Instruction> instructions, std::span<const SourceSpan> spans);
   /// The size of the first block, when none is taken yet (a parse knows a bound up front).
   void expect(std::size_t instruction_count) { expected_ = instruction_count; }
 
@@ -53,13 +82,10 @@ class BodyStorage {
     std::size_t capacity;
   };
   Instruction* store_in_new_block(std::span<Instruction> instructions);
-  void add_record_block();
 
   std::vector<Block> blocks_;
-  // Records in blocks of doubling size, so that they never move while more are added.
-  std::vector<std::unique_ptr<BodyRecord[]>> record_blocks_;
-  std::size_t records_used_ = 0;      // in the last record block
-  std::size_t records_capacity_ = 0;  // of the last record block
+  StableArena<BodyRecord> records_;
+  StableArena<SourceSpan> spans_;
   std::size_t expected_ = 0;
 };
 
@@ -67,11 +93,13 @@ struct ProgramStorage {
   // Bodies first: they are destroyed after the top-level instructions that view them.
   BodyStorage bodies;
   std::vector<Instruction, HugePageAllocator<Instruction>> instructions;
+  std::vector<SourceSpan> spans;  // of the top-level instructions: as many, or none
 };
 
 // Inline for the usual case, a short body that fits the current blocks: out of line, the calls
 // cost W4 (50,000 nested bodies) 1.25 M more instructions, 5% of its parse and run.
-inline const BodyRecord* BodyStorage::store(std::span<Instruction> instructions) {
+inline const BodyRecord* BodyStorage::store(std::span<Instruction> instructions,
+                                            std::span<const SourceSpan> spans) {
   Instruction* run = nullptr;
   if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < instructions.size()) {
     run = store_in_new_block(instructions);
@@ -81,10 +109,16 @@ inline const BodyRecord* BodyStorage::store(std::span<Instruction> instructions)
     std::uninitialized_move(instructions.begin(), instructions.end(), run);
     block.used += instructions.size();
   }
-  if (records_used_ == records_capacity_) add_record_block();
-  BodyRecord& record = record_blocks_.back()[records_used_++];
-  record = BodyRecord{run, instructions.size()};
-  return &record;
+  SourceSpan* kept_spans = nullptr;
+  if (!spans.empty()) {
+    kept_spans = spans_.take(spans.size());
+    std::copy(spans.begin(), spans.end(), kept_spans);
+  }
+  BodyRecord* record = records_.take(1);
+  record->data = run;
+  record->spans = kept_spans;
+  record->size = instructions.size();
+  return record;
 }
 
 /// Builds a Program: the parser's (and tests') only way to make one with bodies.
@@ -92,15 +126,18 @@ class ProgramBuilder {
  public:
   ProgramBuilder() : storage_(std::make_unique<ProgramStorage>()) {}
 
-  /// The top-level instructions, to be appended to (in place, with emplace_back).
+  /// The top-level instructions, to be appended to (in place, with emplace_back), and their spans
+  /// (as many, once the program is finished).
   std::vector<Instruction, HugePageAllocator<Instruction>>& instructions() {
     return storage_->instructions;
   }
+  std::vector<SourceSpan>& spans() { return storage_->spans; }
   /// Moves `statements` into the tree's storage and returns them as a body for a Branch or an
-  /// IfGreaterThan of this tree. **Example**: `b.instructions().push_back(Branch{b.add_body(s)})`.
-  Body add_body(std::span<Instruction> statements) {
+  /// IfGreaterThan of this tree; `spans` says where each statement stands (as many, or none).
+  /// **Example**: `b.instructions().push_back(Branch{b.add_body(s)})`.
+  Body add_body(std::span<Instruction> statements, std::span<const SourceSpan> spans = {}) {
     if (statements.empty()) return Body{};
-    return Body{storage_->bodies.store(statements)};
+    return Body{storage_->bodies.store(statements, spans)};
   }
   /// Sizes the first block of body storage for `count` instructions, when one is first needed.
   void expect_body_instructions(std::size_t count) { storage_->bodies.expect(count); }

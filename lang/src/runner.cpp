@@ -19,7 +19,7 @@ namespace tarn::lang {
 namespace {
 
 Result<std::shared_ptr<const Program>, RunError> parse(std::string_view script) {
-  auto parsed = parse_program(script);
+  auto parsed = parse_program(script, ParseOptions{.spans = false});
   if (!parsed) return fail(RunError{"Parse error: " + parse_error_text(parsed.error())});
   return std::make_shared<const Program>(std::move(*parsed));
 }

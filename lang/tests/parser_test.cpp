@@ -208,6 +208,8 @@ TEST(Parser, Errors) {
     EXPECT_EQ(program.error().severity, c.severity);
     EXPECT_EQ(program.error().input, c.input);
     EXPECT_EQ(program.error().code, c.code);
+    // The error knows where it happened: `input` starts at its offset.
+    EXPECT_EQ(std::string_view(c.script).substr(program.error().offset, c.input.size()), c.input);
   }
 }
 
@@ -229,7 +231,7 @@ TEST(Parser, ErrorText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(parse_error_text(ParseError{c.severity, c.input, c.code}), c.text);
+    EXPECT_EQ(parse_error_text(ParseError{c.severity, c.input, c.code, 0, std::nullopt}), c.text);
   }
   // The two examples end to end.
   EXPECT_EQ(parse_error_text(parse_program("foo(1)\n").error()),
@@ -334,13 +336,17 @@ TEST(Parser, MillionDeepNesting) {
   EXPECT_EQ(depth, kDepth);
   EXPECT_TRUE(std::holds_alternative<Report>(*at));
 
-  const auto unclosed = parse_program(open + repeat("}", kDepth - 1));
+  // A block left open names the "{" of the innermost one: the outermost closes last.
+  const std::string unclosed_text = open + repeat("}", kDepth - 1);
+  const auto unclosed = parse_program(unclosed_text);
   ASSERT_FALSE(unclosed.has_value());
-  EXPECT_EQ(unclosed.error(), (ParseError{E, "", Code::Tag}));
+  EXPECT_EQ(unclosed.error(), (ParseError{E, "", Code::Tag, unclosed_text.size(), 10}));
 
-  const auto failing_deep_inside = parse_program(repeat("if_broken {", 1000) + "nope");
+  const std::string failing_text = repeat("if_broken {", 1000) + "nope";
+  const auto failing_deep_inside = parse_program(failing_text);
   ASSERT_FALSE(failing_deep_inside.has_value());
-  EXPECT_EQ(failing_deep_inside.error(), (ParseError{E, "", Code::Tag}));
+  EXPECT_EQ(failing_deep_inside.error(),
+            (ParseError{E, "", Code::Tag, failing_text.size(), std::nullopt}));
 }
 
 }  // namespace

@@ -34,6 +34,15 @@ struct ProgramStorage;
 class ProgramBuilder;
 }  // namespace detail
 
+/// Where a statement stands in the text it was parsed from: the offset of its first byte and its
+/// length in bytes, through the end of its block if it has one. Both saturate at 2^32 - 1 (a
+/// script file holds at most 256 MiB). {0, 0} when it was not recorded (see ParseOptions).
+struct SourceSpan {
+  std::uint32_t offset = 0;
+  std::uint32_t length = 0;
+  friend bool operator==(const SourceSpan&, const SourceSpan&) = default;
+};
+
 /// The statements of a block: a view of instructions held by the Program at the root of the
 /// tree, valid as long as that Program is. Move-only; the default is the empty body.
 class Body {
@@ -52,6 +61,8 @@ class Body {
   const Instruction& operator[](std::size_t i) const;
   const Instruction* begin() const noexcept;
   const Instruction* end() const noexcept;
+  /// Where statement i stands in the program's text.
+  SourceSpan span(std::size_t i) const;
 
  private:
   friend class detail::ProgramBuilder;  // makes bodies out of a program's storage
@@ -77,6 +88,8 @@ class Program {
   const Instruction& operator[](std::size_t i) const;
   const Instruction* begin() const noexcept { return data_; }
   const Instruction* end() const noexcept;
+  /// Where top-level statement i stands in the text the program was parsed from.
+  SourceSpan span(std::size_t i) const { return spans_ != nullptr ? spans_[i] : SourceSpan{}; }
 
  private:
   friend class detail::ProgramBuilder;
@@ -84,6 +97,7 @@ class Program {
 
   std::unique_ptr<detail::ProgramStorage> storage_;
   const Instruction* data_ = nullptr;
+  const SourceSpan* spans_ = nullptr;
   std::size_t size_ = 0;
 };
 

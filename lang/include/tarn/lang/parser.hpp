@@ -6,6 +6,8 @@
 // on an explicit stack, never on the call stack.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +23,11 @@ struct ParseError {
   Severity severity = Severity::Error;
   std::string input;  // the rest of the text from the failing step (owned: imported texts die)
   ParseErrorCode code = ParseErrorCode::Tag;
+  /// Where parsing failed: the byte offset in the text where `input` begins (for an unrecognised
+  /// name, where the name begins).
+  std::size_t offset = 0;
+  /// For a block left open at the end of the text: the offset of the "{" of the innermost one.
+  std::optional<std::size_t> open_brace;
   friend bool operator==(const ParseError&, const ParseError&) = default;
 };
 
@@ -33,9 +40,15 @@ struct Parsed {
   std::string_view rest;
 };
 
+struct ParseOptions {
+  /// Record where each statement stands (Program::span, Body::span). A parse without spans is
+  /// faster and gives each statement the span {0, 0}; its errors are the same.
+  bool spans = true;
+};
+
 /// Parses a whole script. On success the whole text has been consumed.
 /// **Example**: parse_program("report()\nevolve(1)") -> [Report, Evolve(1)].
-Result<Program, ParseError> parse_program(std::string_view text);
+Result<Program, ParseError> parse_program(std::string_view text, ParseOptions options = {});
 
 /// Parses one statement (leading white space skipped) and returns it, as a program of that one
 /// statement (which holds its bodies), with the text after it.
