@@ -7,7 +7,6 @@
 // copy the longest run that needs no escape, then write one escape; only non-ASCII characters
 // are looked up in the Unicode tables.
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -162,11 +161,7 @@ class BasicRenderer {
     }
   }
   void number(double value) { json::append_canonical_number(out_, value); }
-  void integer(std::uint64_t value) {
-    std::array<char, 20> digits;
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
-    out_.append(digits.data(), end);
-  }
+  void integer(std::uint64_t value) { json::append_integer(out_, value); }
   void flag(bool value) { out_ += value ? "true" : "false"; }
   void text(std::string_view value) {
     if constexpr (kInJsonString) {
