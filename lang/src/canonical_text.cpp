@@ -7,6 +7,7 @@
 // copy the longest run that needs no escape, then write one escape; only non-ASCII characters
 // are looked up in the Unicode tables.
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -161,7 +162,11 @@ class BasicRenderer {
     }
   }
   void number(double value) { json::append_canonical_number(out_, value); }
-  void integer(std::uint64_t value) { json::append_integer(out_, value); }
+  void integer(std::uint64_t value) {
+    std::array<char, 20> digits;
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    out_.append(digits.data(), end);
+  }
   void flag(bool value) { out_ += value ? "true" : "false"; }
   void text(std::string_view value) {
     if constexpr (kInJsonString) {

@@ -31,8 +31,8 @@ void append_json_escaped(std::string& out, std::string_view text);
 /// text.size() when the text needs no escape at all. **Example**: "a\"b" -> 1, "plain" -> 5.
 std::size_t plain_json_prefix(std::string_view text);
 
-/// Appends an integer in decimal, every digit, with "-" when negative: the one integer form of
-/// our outputs (JSON members, array items, operands in canonical text).
+/// Appends an integer in decimal, every digit, with "-" when negative: the integer form of every
+/// JSON value we write (members, array items, the document walk).
 /// **Example**: 18446744073709551615u -> "18446744073709551615", std::int64_t{-3} -> "-3".
 template <std::integral Integer>
   requires(!std::same_as<Integer, bool>)
