@@ -14,7 +14,6 @@
 #include "run_finish.hpp"
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/object_writer.hpp"
-#include "tarn/lang/huge_pages.hpp"
 
 namespace tarn::lang::detail {
 namespace {
