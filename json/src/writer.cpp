@@ -3,17 +3,19 @@
 // The walk keeps its open containers on an explicit stack instead of recursing: the documents we
 // build are shallow, but a context document handed in from outside may nest arbitrarily deep, and
 // depth must never reach the call stack. Compact and pretty output share the walk and differ only
-// in the separators, which a Layout value supplies.
+// in the separators, which a Layout value supplies. ObjectWriter's key-order check lives here too.
 #include "tarn/json/writer.hpp"
 
 #include <array>
-#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "tarn/json/number_text.hpp"
+#include "tarn/json/object_writer.hpp"
 
 namespace tarn::json {
 namespace {
@@ -37,13 +39,6 @@ void append_escape(std::string& out, unsigned char byte) {
   constexpr std::string_view hex = "0123456789abcdef";
   const std::array<char, 6> escape{'\\', 'u', '0', '0', hex[byte >> 4U], hex[byte & 0x0FU]};
   out.append(escape.data(), escape.size());
-}
-
-template <class Integer>
-void append_integer(std::string& out, Integer value) {
-  std::array<char, 24> buffer{};
-  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  out.append(buffer.data(), written.ptr);
 }
 
 // Writes a value that opens no container: scalars, "[]" and "{}". Binary and discarded values are
@@ -80,29 +75,6 @@ void append_leaf(std::string& out, const Json& value) {
   }
   out.append("null");
 }
-
-// Separators of one output form. Pretty output breaks the line before every member and before the
-// closing bracket and indents by two spaces per open container.
-struct Layout {
-  bool pretty = false;
-
-  void member_start(std::string& out, std::size_t depth, bool first) const {
-    if (!first) {
-      out.push_back(',');
-    }
-    new_line(out, depth);
-  }
-  void container_end(std::string& out, std::size_t depth) const { new_line(out, depth); }
-  void key_separator(std::string& out) const { out.append(pretty ? ": " : ":"); }
-
- private:
-  void new_line(std::string& out, std::size_t depth) const {
-    if (pretty) {
-      out.push_back('\n');
-      out.append(2 * depth, ' ');
-    }
-  }
-};
 
 template <class Json>
 void append_document(std::string& out, const Json& document, Layout layout) {
@@ -184,6 +156,17 @@ void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
   append_json_escaped(out, text);
   out.push_back('"');
+}
+
+void ObjectWriter::check_ascending(std::string_view key) {
+  if (!empty_ && !(previous_key_ < key)) {
+    // A fault of the program, not of its input, like a failed assert (see member()).
+    std::fprintf(stderr, "JSON key order: \"%.*s\" written after \"%.*s\" in a sorted object\n",
+                 static_cast<int>(key.size()), key.data(), static_cast<int>(previous_key_.size()),
+                 previous_key_.data());
+    std::abort();
+  }
+  previous_key_.assign(key);
 }
 
 template <class Json>

@@ -1,4 +1,5 @@
-// The lineage record of a run: replay hash, signature, and the record of what ran.
+// The lineage record of a run: replay hash, signature, and the record of what ran; and the one
+// writer of its JSON object, which the run's report and `tarn run` both embed.
 //
 // The record's executed commands are the run's CommandLog itself, rendered only when the record is
 // written. Before the record is built, the total length of those texts is measured (without
@@ -6,10 +7,11 @@
 // would otherwise ask for terabytes and take the process down.
 #include <bit>
 #include <charconv>
-#include <cmath>
+#include <cstddef>
 #include <string>
 
 #include "run_finish.hpp"
+#include "tarn/json/object_writer.hpp"
 
 namespace tarn::lang {
 namespace detail {
@@ -41,48 +43,23 @@ Result<void, RunError> build_lineage(RunState& state, std::string_view decision)
   return {};
 }
 
-// Keys in byte order, as the sorted document of lineage_document writes them.
-void append_lineage_pretty(std::string& out, const RunState& state, int depth) {
+}  // namespace detail
+
+void append_lineage_json(std::string& out, const RunState& state, std::size_t depth) {
   if (!state.lineage) {
     out += "null";
     return;
   }
   const Lineage& lineage = *state.lineage;
   const CommandLog& log = state.executed_commands;
-  PrettyObject object(out, depth);
-
+  json::SortedPrettyObject object(out, depth);
   object.array("executed_commands", log.size(),
                [&log](std::string& text, std::size_t i) { log.append_json_text(text, i); });
-  json::append_json_number(object.member("final_residual"), lineage.final_residual);
-  object.member("fuel_used") += std::to_string(lineage.fuel_used);
-  json::append_json_string(object.member("gate_state"), lineage.gate_state);
-  append_optional_string(object.member("identity"), lineage.identity);
+  object.number("final_residual", lineage.final_residual);
+  object.integer("fuel_used", lineage.fuel_used);
+  object.string("gate_state", lineage.gate_state);
+  object.or_null("identity", lineage.identity);
   object.close();
-}
-
-}  // namespace detail
-
-void append_lineage_json(std::string& out, const RunState& state, int depth) {
-  detail::append_lineage_pretty(out, state, depth);
-}
-
-nlohmann::json lineage_document(const RunState& state) {
-  if (!state.lineage) return nullptr;
-  const Lineage& lineage = *state.lineage;
-  nlohmann::json commands = nlohmann::json::array();
-  for (std::size_t i = 0; i < state.executed_commands.size(); ++i) {
-    commands.push_back(state.executed_commands.text(i));
-  }
-  nlohmann::json document = nlohmann::json::object();
-  document["executed_commands"] = std::move(commands);
-  document["final_residual"] = std::isfinite(lineage.final_residual)
-                                   ? nlohmann::json(lineage.final_residual)
-                                   : nlohmann::json(nullptr);
-  document["fuel_used"] = lineage.fuel_used;
-  document["gate_state"] = lineage.gate_state;
-  document["identity"] =
-      lineage.identity ? nlohmann::json(*lineage.identity) : nlohmann::json(nullptr);
-  return document;
 }
 
 }  // namespace tarn::lang

@@ -1,28 +1,15 @@
 // The steps that finish a successful run: lineage record, report text and report file.
-// runner.cpp puts them in order; lineage.cpp and report.cpp hold them.
+// runner.cpp puts them in order; lineage.cpp and run_report.cpp hold them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "tarn/json/number_text.hpp"
-#include "tarn/json/pretty_object.hpp"
-#include "tarn/json/writer.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang::detail {
-
-using json::PrettyObject;
-
-inline void append_optional_string(std::string& out, const std::optional<std::string>& text) {
-  if (text) {
-    json::append_json_string(out, *text);
-  } else {
-    out += "null";
-  }
-}
 
 /// Most bytes of executed-command text a lineage record may hold (1 GiB). A short script nested
 /// deep on a damaged memory starts blocks whose texts total many gigabytes.
@@ -35,10 +22,6 @@ std::string replay_hash(double residual);
 /// Sets replay_hash, signature and lineage, or fails (touching nothing) when the executed-command
 /// texts exceed kLineageTextLimit. Measures the texts; renders none.
 Result<void, RunError> build_lineage(RunState& state, std::string_view decision);
-
-/// Appends state.lineage as a pretty JSON object whose opening brace is already placed at
-/// `depth` levels of indentation ("null" when absent).
-void append_lineage_pretty(std::string& out, const RunState& state, int depth);
 
 /// The report text: the pretty JSON form when json and track_lineage are both on, else the line
 /// "Final Residual: {six decimals}, Pass: {true|false}" without a line end.

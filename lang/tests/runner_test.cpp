@@ -177,12 +177,20 @@ TEST(RunScript, JsonReportEqualsThePrettyDocumentOfItsValues) {
                              "if_broken { alias(1, \"\xc3\xa9\\\") }",
                              100);
   ASSERT_TRUE(ok.has_value()) << ok.error().message;
+  ASSERT_TRUE(ok->lineage.has_value());
+  const nlohmann::json lineage = {
+      {"executed_commands", ok->executed_commands.texts()},
+      {"final_residual", ok->lineage->final_residual},
+      {"fuel_used", ok->lineage->fuel_used},
+      {"gate_state", ok->lineage->gate_state},
+      {"identity", *ok->lineage->identity},
+  };
   nlohmann::json expected = {
       {"escalate_reason", *ok->escalation},
       {"fuel_consumed", ok->fuel_used},
       {"gate_state", "ESCALATE"},
       {"identity_linked", *ok->identity},
-      {"lineage_proof", lineage_document(*ok)},
+      {"lineage_proof", lineage},
       {"pass", false},
       {"replay_hash", *ok->replay_hash},
       {"residual", nullptr},
@@ -190,24 +198,36 @@ TEST(RunScript, JsonReportEqualsThePrettyDocumentOfItsValues) {
       {"zk_proof", *ok->zk_proof},
   };
   EXPECT_EQ(*ok->report_text, json::to_pretty(expected));
-  EXPECT_EQ(lineage_document(*ok)["executed_commands"][0], "LinkIdentity(\"b\\\\c\\nd\\t\\u{1}\")");
-  EXPECT_EQ(lineage_document(*ok)["final_residual"], nullptr);
-  EXPECT_EQ(lineage_document(*ok)["identity"], "b\\c\nd\t\x01");
+  const auto written = nlohmann::json::parse(*ok->report_text)["lineage_proof"];
+  EXPECT_EQ(written["executed_commands"][0], "LinkIdentity(\"b\\\\c\\nd\\t\\u{1}\")");
+  EXPECT_EQ(written["final_residual"], nullptr);
+  EXPECT_EQ(written["identity"], "b\\c\nd\t\x01");
 }
 
-TEST(RunScript, LineageDocument) {
+TEST(RunScript, LineageJson) {
   Memory memory = Memory::damaged(1);
   const auto result = run(memory, "link_identity(\"me\")\ntrack_lineage(true)\nresidual()");
   ASSERT_TRUE(result.has_value());
   ASSERT_TRUE(result->lineage.has_value());
-  EXPECT_EQ(
-      json::to_compact(lineage_document(*result)),
-      R"json({"executed_commands":["LinkIdentity(\"me\")","TrackLineage(true)","Residual(0.0)"],)json"
-      R"json("final_residual":101.0,"fuel_used":3,"gate_state":"DENY","identity":"me"})json");
+  std::string written = "lineage: ";
+  append_lineage_json(written, *result, 0);
+  EXPECT_EQ(written, R"json(lineage: {
+  "executed_commands": [
+    "LinkIdentity(\"me\")",
+    "TrackLineage(true)",
+    "Residual(0.0)"
+  ],
+  "final_residual": 101.0,
+  "fuel_used": 3,
+  "gate_state": "DENY",
+  "identity": "me"
+})json");
   EXPECT_FALSE(result->report_text.has_value());
   Memory intact;
   const auto untracked = run(intact, "report()");
-  EXPECT_TRUE(lineage_document(*untracked).is_null());
+  written.clear();
+  append_lineage_json(written, *untracked, 0);
+  EXPECT_EQ(written, "null");
 }
 
 TEST(RunScript, LineageGuardRefusesMoreThanOneGibibyteOfCommandText) {

@@ -7,7 +7,6 @@
 #include "run.hpp"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -22,7 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/json/number_text.hpp"
-#include "tarn/json/pretty_object.hpp"
+#include "tarn/json/object_writer.hpp"
 #include "tarn/json/writer.hpp"
 #include "tarn/lang/runner.hpp"
 #include "tarn/lang/source_file.hpp"
@@ -189,76 +188,47 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
   return setup;
 }
 
-// The run result is written member by member straight from the run state (json::PrettyObject):
-// the command texts (twice, with a lineage) are rendered into the output once each and never
-// copied into a document first.
-using json::PrettyObject;
+// The run result is written member by member straight from the run state
+// (json::SortedPrettyObject): the command texts (twice, with a lineage) are rendered into the
+// output once each and never copied into a document first.
 
-void append_unsigned(std::string& out, std::uint64_t value) {
-  std::array<char, 20> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
-  out.append(digits.data(), end);
-}
-
-// Optional members are null when absent; floats are null when not finite, as in JSON.
-void append_member(std::string& out, const std::optional<double>& value) {
-  if (value) {
-    json::append_json_number(out, *value);
-  } else {
-    out += "null";
-  }
-}
-void append_member(std::string& out, const std::optional<std::uint64_t>& value) {
-  if (value) {
-    append_unsigned(out, *value);
-  } else {
-    out += "null";
-  }
-}
-void append_member(std::string& out, const std::optional<std::string>& value) {
-  if (value) {
-    json::append_json_string(out, *value);
-  } else {
-    out += "null";
-  }
-}
-
-void append_numbers(PrettyObject& object, std::string_view key, std::span<const double> values) {
+void append_numbers(json::ObjectWriter& object, std::string_view key,
+                    std::span<const double> values) {
   object.array(key, values.size(),
                [&](std::string& out, std::size_t i) { json::append_json_number(out, values[i]); });
 }
 
 /// The whole run result; every member is always there, null when the run has no value for it.
 void append_result(std::string& out, const lang::RunState& state, std::span<const double> values) {
-  PrettyObject document(out, 0);
-  append_member(document.member("budget_limit"), state.budget_limit);
-  json::append_json_string(document.member("decision"), lang::run_decision(state));
-  append_member(document.member("escalation"), state.escalation);
+  json::SortedPrettyObject document(out, 0);
+  document.or_null("budget_limit", state.budget_limit);
+  document.string("decision", lang::run_decision(state));
+  document.or_null("escalation", state.escalation);
   document.array("executed_commands", state.executed_commands.size(),
                  [&](std::string& text, std::size_t i) {
                    state.executed_commands.append_json_text(text, i);
                  });
-  append_unsigned(document.member("fuel_used"), state.fuel_used);
+  document.integer("fuel_used", state.fuel_used);
   document.array("healed_indices", state.healed_indices.size(),
                  [&](std::string& text, std::size_t i) {
-                   append_unsigned(text, state.healed_indices[i]);
+                   json::append_integer(text, state.healed_indices[i]);
                  });
-  append_member(document.member("identity"), state.identity);
-  append_member(document.member("last_healed"), state.last_healed);
+  document.or_null("identity", state.identity);
+  document.or_null("last_healed", state.last_healed);
   lang::append_lineage_json(document.member("lineage"), state, 1);
-  append_member(document.member("max_exposure"), state.max_exposure);
-  document.member("pass") += state.pass ? "true" : "false";
-  append_member(document.member("replay_hash"), state.replay_hash);
-  append_member(document.member("report_path"), state.report_path);
-  append_member(document.member("report_text"), state.report_text);
-  json::append_json_number(document.member("residual"), state.residual);
+  document.or_null("max_exposure", state.max_exposure);
+  document.boolean("pass", state.pass);
+  document.or_null("replay_hash", state.replay_hash);
+  document.or_null("report_path", state.report_path);
+  document.or_null("report_text", state.report_text);
+  document.number("residual", state.residual);
   append_numbers(document, "residual_log", state.residual_log);
-  append_member(document.member("revealed"), state.revealed);
-  append_member(document.member("signature"), state.signature);
-  append_member(document.member("time_window"), state.time_window);
+  document.or_null("revealed", state.revealed);
+  document.or_null("signature", state.signature);
+  document.or_null("time_window", state.time_window);
   append_numbers(document, "values", values);
-  append_member(document.member("volatility_limit"), state.volatility_limit);
-  append_member(document.member("zk_proof"), state.zk_proof);
+  document.or_null("volatility_limit", state.volatility_limit);
+  document.or_null("zk_proof", state.zk_proof);
   document.close();
 }
 

@@ -68,7 +68,7 @@ bool is_single_case(const GoldenRun& run) {
 
 std::string case_line(std::string_view id) {
   std::string out;
-  qrv::print_simulate_case(out, id);
+  qrv::append_case_line(out, id);
   return out;
 }
 
@@ -165,9 +165,9 @@ TEST(ScenarioCatalogue, SharedLines) {
 
 TEST(ScenarioCatalogue, AppendsOneLineToWhatIsThere) {
   std::string out = "before\n";
-  qrv::print_simulate_case(out, "tc-043-01");
-  qrv::print_simulate_case(out, "TC-NEG-064-01");
-  qrv::print_simulate_case(out, "?");
+  qrv::append_case_line(out, "tc-043-01");
+  qrv::append_case_line(out, "TC-NEG-064-01");
+  qrv::append_case_line(out, "?");
   EXPECT_EQ(out, "before\n"
                  "{\"verdict\": \"allow\"}\n"
                  "{\"auth_age_ms\":7200000,\"gate_status\":\"CLOSED\",\"pass\":false,"

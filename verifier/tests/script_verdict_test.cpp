@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "report.hpp"
+#include "verdict_report.hpp"
 #include "script_verdict.hpp"
 #include "tarn/testing/process.hpp"
 #include "verifier.hpp"
@@ -130,7 +130,7 @@ TEST(ScriptVerdict, OutcomesThroughTheReport) {
       if (emit_json && std::holds_alternative<Permit>(c.decision)) continue;
       const std::string out = check(c.path, emit_json, c.corrupt_index);
       std::string expected;
-      print_report(expected, c.decision, c.residual, c.healed, c.revealed, emit_json);
+      append_verdict_report(expected, c.decision, c.residual, c.healed, c.revealed, emit_json);
       EXPECT_EQ(out, expected);
     }
   }

@@ -8,7 +8,7 @@
 #include <array>
 #include <optional>
 
-#include "report.hpp"
+#include "verdict_report.hpp"
 #include "script_verdict.hpp"
 #include "tarn/memory/state_memory.hpp"
 
@@ -21,7 +21,7 @@ constexpr double kRefusalThreshold = 999999.0;
 constexpr double kTolerance = 0.0001;
 
 void print_deny(std::string& out, const char* reason, bool emit_json) {
-  print_report(out, Deny{reason}, std::nullopt, {}, std::nullopt, emit_json);
+  append_verdict_report(out, Deny{reason}, std::nullopt, {}, std::nullopt, emit_json);
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ void run_state_check(const VerifierOptions& options, std::string& out) {
   }
   const double revealed = tarn::memory::reveal(signs, values);
   const double final_residual = tarn::memory::residual(signs, values);
-  print_report(out, Permit{}, final_residual, {}, revealed, options.emit_json);
+  append_verdict_report(out, Permit{}, final_residual, {}, revealed, options.emit_json);
 }
 
 }  // namespace qrv

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report.hpp"
+#include "verdict_report.hpp"
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/writer.hpp"
 #include "tarn/lang/runner.hpp"
@@ -63,17 +63,17 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
                       const std::string& script_path, bool emit_json, std::string& out) {
   const auto script = tarn::lang::read_text_file(script_path);
   if (!script) {
-    print_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
+    append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
   }
   if (script->view().find(kRefusedText) != std::string_view::npos) {
-    print_report(out, Deny{"instruction_hierarchy_violation"}, kRefusedResidual, {}, std::nullopt,
-                 emit_json);
+    append_verdict_report(out, Deny{"instruction_hierarchy_violation"}, kRefusedResidual, {},
+                          std::nullopt, emit_json);
     return;
   }
   const auto run = tarn::lang::run_script(signs, values, nullptr, *script, kScriptFuel);
   if (!run) {
-    print_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
+    append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
   }
   if (run->pass && emit_json) {
@@ -82,8 +82,8 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
   }
   GateDecision decision = Permit{};
   if (!run->pass) decision = Deny{"mathematical_drift_detected"};
-  print_report(out, std::move(decision), run->residual, run->healed_indices, run->revealed,
-               emit_json);
+  append_verdict_report(out, std::move(decision), run->residual, run->healed_indices,
+                        run->revealed, emit_json);
 }
 
 }  // namespace qrv

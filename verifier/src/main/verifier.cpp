@@ -17,7 +17,7 @@ std::string run_verifier(std::span<const std::string> arguments) {
   const VerifierOptions options = parse_options(arguments);
   std::string out;
   if (options.simulate_case) {
-    print_simulate_case(out, *options.simulate_case);
+    append_case_line(out, *options.simulate_case);
     return out;
   }
   if (std::optional<std::string> document = scenario_flag_document(arguments)) {

@@ -3,9 +3,10 @@
 // Two kinds of output, held apart because harnesses compare them byte for byte in two different
 // forms. The lower-case ids print stored texts (spaces after ':' and ',', members in the order
 // written), so they stay raw string literals that are never parsed. The upper-case "TC-" ids print
-// built documents: each family is a table with the columns of its catalogue table, every row turns
-// into a list of members, and one builder makes the nlohmann::json whose sorted keys and our
-// compact writer give the bytes. Any other id, the empty one included, prints the unknown line.
+// built documents: each family of ids is a table with one column per member its documents may
+// hold, every row turns into a list of members, and one builder makes the nlohmann::json whose
+// sorted keys and our compact writer give the bytes (tests/golden/scenarios.txt holds every line).
+// Any other id, the empty one included, prints the unknown line.
 
 #include "scenario_catalogue.hpp"
 
@@ -28,7 +29,7 @@ struct FixedLine {
 };
 
 // Printed exactly as they stand: these are the bytes harnesses compare, not documents.
-constexpr std::array<FixedLine, 14> fixed_lines{{
+constexpr std::array<FixedLine, 14> kFixedLines{{
     {"tc-043-01", R"({"verdict": "allow"})"},
     {"tc-043-02", R"({"verdict": "hard_deny", "error_code": "PRECONDITION_FAILED"})"},
     {"tc-044-01", R"({"verdict": "hard_deny", "action": "process_kill"})"},
@@ -45,11 +46,11 @@ constexpr std::array<FixedLine, 14> fixed_lines{{
     {"tc-055-01", R"({"verdict": "hard_deny", "action": "halt_inference"})"},
 }};
 
-constexpr std::string_view unknown_case_line =
+constexpr std::string_view kUnknownCaseLine =
     R"({"pass": false, "gate_status": "CLOSED", "rejection_reason": "unknown_simulate_case"})";
 
-// One cell of a family table. `absent` (the tables' dash) leaves the member out, which a harness
-// tells apart from null. The constructors are implicit so that a row reads like the table.
+// One cell of a family table. `kAbsent` leaves the member out, which a harness tells apart from
+// null. The constructors are implicit so that a row reads as a plain list of values.
 struct Cell {
   enum class Kind : std::uint8_t { Absent, Null, Boolean, Integer, Text };
 
@@ -66,15 +67,15 @@ struct Cell {
   constexpr Cell(std::string_view s) : kind(Kind::Text), text(s) {}
 };
 
-constexpr Cell absent{};
-constexpr Cell null{Cell::Kind::Null};
+constexpr Cell kAbsent{};
+constexpr Cell kNull{Cell::Kind::Null};
 
 struct Member {
   std::string_view key;
   Cell value;
 };
 
-// Columns in the order of the "TC-SAH-" table.
+// The "TC-SAH-" cases, one column per member their documents may hold.
 struct SahCase {
   std::string_view id;
   bool pass;
@@ -86,11 +87,11 @@ struct SahCase {
   Cell rejection_reason;
 };
 
-constexpr std::array<SahCase, 4> sah_cases{{
-    {"TC-SAH-001", false, "HOLD", false, 2, null, absent, absent},
-    {"TC-SAH-002", false, "HOLD", false, 3, null, absent, absent},
-    {"TC-SAH-003", true, "OPEN", true, 1, "eliminating_constraint_satisfied", absent, absent},
-    {"TC-SAH-004", false, "CLOSED", false, 2, absent, true, "premature_epistemic_collapse_detected"},
+constexpr std::array<SahCase, 4> kSahCases{{
+    {"TC-SAH-001", false, "HOLD", false, 2, kNull, kAbsent, kAbsent},
+    {"TC-SAH-002", false, "HOLD", false, 3, kNull, kAbsent, kAbsent},
+    {"TC-SAH-003", true, "OPEN", true, 1, "eliminating_constraint_satisfied", kAbsent, kAbsent},
+    {"TC-SAH-004", false, "CLOSED", false, 2, kAbsent, true, "premature_epistemic_collapse_detected"},
 }};
 
 constexpr auto members(const SahCase& c) {
@@ -105,7 +106,7 @@ constexpr auto members(const SahCase& c) {
   });
 }
 
-// Columns in the order of the "TC-LCB-" table; every row is a blocked, preserved state.
+// The "TC-LCB-" cases, one column per member that varies; every row is a blocked, preserved state.
 struct LcbCase {
   std::string_view id;
   Cell continuation_path;
@@ -115,12 +116,12 @@ struct LcbCase {
   Cell governance_violation;
 };
 
-constexpr std::array<LcbCase, 5> lcb_cases{{
-    {"TC-LCB-001", "request_clarification", "insufficient_evidence", absent, absent, absent},
-    {"TC-LCB-002", "request_reattestation", "missing_authority", absent, absent, absent},
-    {"TC-LCB-003", "escalate_to_human", "high_consequence_no_basis", absent, absent, absent},
-    {"TC-LCB-004", "request_freshness_restoration", "stale_information", true, absent, absent},
-    {"TC-LCB-005", "request_clarification", "insufficient_evidence", absent, true, true},
+constexpr std::array<LcbCase, 5> kLcbCases{{
+    {"TC-LCB-001", "request_clarification", "insufficient_evidence", kAbsent, kAbsent, kAbsent},
+    {"TC-LCB-002", "request_reattestation", "missing_authority", kAbsent, kAbsent, kAbsent},
+    {"TC-LCB-003", "escalate_to_human", "high_consequence_no_basis", kAbsent, kAbsent, kAbsent},
+    {"TC-LCB-004", "request_freshness_restoration", "stale_information", true, kAbsent, kAbsent},
+    {"TC-LCB-005", "request_clarification", "insufficient_evidence", kAbsent, true, true},
 }};
 
 constexpr auto members(const LcbCase& c) {
@@ -136,7 +137,7 @@ constexpr auto members(const LcbCase& c) {
   });
 }
 
-// Columns in the order of the "TC-CUO-" table; every output was correct.
+// The "TC-CUO-" cases, one column per member that varies; every output was correct.
 struct CuoCase {
   std::string_view id;
   bool pass;
@@ -146,10 +147,10 @@ struct CuoCase {
   Cell policy_override_detected;
 };
 
-constexpr std::array<CuoCase, 4> cuo_cases{{
-    {"TC-CUO-001", false, "CLOSED", true, "role_insufficient_for_commitment", absent},
-    {"TC-CUO-002", false, "CLOSED", true, "domain_scope_exceeded", absent},
-    {"TC-CUO-003", true, "OPEN", false, absent, absent},
+constexpr std::array<CuoCase, 4> kCuoCases{{
+    {"TC-CUO-001", false, "CLOSED", true, "role_insufficient_for_commitment", kAbsent},
+    {"TC-CUO-002", false, "CLOSED", true, "domain_scope_exceeded", kAbsent},
+    {"TC-CUO-003", true, "OPEN", false, kAbsent, kAbsent},
     {"TC-CUO-004", false, "CLOSED", true, "policy_override_rejected_authorization_required", true},
 }};
 
@@ -164,7 +165,7 @@ constexpr auto members(const CuoCase& c) {
   });
 }
 
-// Columns in the order of the "TC-PSC-" table.
+// The "TC-PSC-" cases, one column per member their documents may hold.
 struct PscCase {
   std::string_view id;
   bool pass;
@@ -178,15 +179,15 @@ struct PscCase {
   Cell rejection_reason;
 };
 
-constexpr std::array<PscCase, 5> psc_cases{{
-    {"TC-PSC-001", false, "HOLD", false, 1, true, absent, absent, absent, absent},
-    {"TC-PSC-002", false, "HOLD", false, 2, true, true, absent, absent,
+constexpr std::array<PscCase, 5> kPscCases{{
+    {"TC-PSC-001", false, "HOLD", false, 1, true, kAbsent, kAbsent, kAbsent, kAbsent},
+    {"TC-PSC-002", false, "HOLD", false, 2, true, true, kAbsent, kAbsent,
      "prior_unresolved_condition_still_binding"},
-    {"TC-PSC-003", true, "OPEN", true, 3, false, false, "prior_unresolved_condition_eliminated", absent,
-     absent},
-    {"TC-PSC-004", false, "CLOSED", false, 1, true, absent, absent, true,
+    {"TC-PSC-003", true, "OPEN", true, 3, false, false, "prior_unresolved_condition_eliminated", kAbsent,
+     kAbsent},
+    {"TC-PSC-004", false, "CLOSED", false, 1, true, kAbsent, kAbsent, true,
      "unresolved_state_erasure_attempted"},
-    {"TC-PSC-005", true, "OPEN", true, 2, false, false, absent, absent, absent},
+    {"TC-PSC-005", true, "OPEN", true, 2, false, false, kAbsent, kAbsent, kAbsent},
 }};
 
 constexpr auto members(const PscCase& c) {
@@ -203,7 +204,7 @@ constexpr auto members(const PscCase& c) {
   });
 }
 
-// Columns in the order of the "TC-NEG-" table: each rejection carries one evidence member.
+// The "TC-NEG-" cases: each rejection carries one evidence member.
 struct NegCase {
   std::string_view id;
   Cell rejection_reason;
@@ -211,7 +212,7 @@ struct NegCase {
   Cell evidence;
 };
 
-constexpr std::array<NegCase, 9> neg_cases{{
+constexpr std::array<NegCase, 9> kNegCases{{
     {"TC-NEG-061-01", "mutation_detected", "mutation_type", "script_integrity_violation"},
     {"TC-NEG-062-01", "policy_bypass_detected", "bypass_command", "bypass_policy"},
     {"TC-NEG-063-01", "replay_attack_detected", "replay_evidence", "duplicate_token"},
@@ -244,12 +245,12 @@ consteval auto all_ids() {
   const auto take = [&](const auto& rows) {
     for (const auto& row : rows) ids.at(n++) = row.id;
   };
-  take(fixed_lines);
-  take(sah_cases);
-  take(lcb_cases);
-  take(cuo_cases);
-  take(psc_cases);
-  take(neg_cases);
+  take(kFixedLines);
+  take(kSahCases);
+  take(kLcbCases);
+  take(kCuoCases);
+  take(kPscCases);
+  take(kNegCases);
   return ids;
 }
 
@@ -263,8 +264,8 @@ consteval bool ids_are_unique_and_fit() {
   }
   return true;
 }
-static_assert(fixed_lines.size() + sah_cases.size() + lcb_cases.size() + cuo_cases.size() +
-                  psc_cases.size() + neg_cases.size() ==
+static_assert(kFixedLines.size() + kSahCases.size() + kLcbCases.size() + kCuoCases.size() +
+                  kPscCases.size() + kNegCases.size() ==
               41);
 static_assert(ids_are_unique_and_fit());
 
@@ -304,18 +305,18 @@ std::optional<nlohmann::json> find_built(const std::array<Row, N>& rows, std::st
 }
 
 std::optional<nlohmann::json> built_document(std::string_view id) {
-  if (auto document = find_built(sah_cases, id)) return document;
-  if (auto document = find_built(lcb_cases, id)) return document;
-  if (auto document = find_built(cuo_cases, id)) return document;
-  if (auto document = find_built(psc_cases, id)) return document;
-  return find_built(neg_cases, id);
+  if (auto document = find_built(kSahCases, id)) return document;
+  if (auto document = find_built(kLcbCases, id)) return document;
+  if (auto document = find_built(kCuoCases, id)) return document;
+  if (auto document = find_built(kPscCases, id)) return document;
+  return find_built(kNegCases, id);
 }
 
 }  // namespace
 
-void print_simulate_case(std::string& out, std::string_view id) {
+void append_case_line(std::string& out, std::string_view id) {
   if (id_length_can_match(id.size())) {
-    for (const auto& fixed : fixed_lines) {
+    for (const auto& fixed : kFixedLines) {
       if (fixed.id == id) {
         out.append(fixed.line).push_back('\n');
         return;
@@ -327,7 +328,7 @@ void print_simulate_case(std::string& out, std::string_view id) {
       return;
     }
   }
-  out.append(unknown_case_line).push_back('\n');
+  out.append(kUnknownCaseLine).push_back('\n');
 }
 
 }  // namespace qrv

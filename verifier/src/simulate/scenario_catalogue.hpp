@@ -10,6 +10,6 @@ namespace qrv {
 /// gives the unknown-case line.
 /// **Example**: "tc-043-01" appends {"verdict": "allow"} and "\n"; "TC-NEG-064-01" appends
 /// {"auth_age_ms":7200000,"gate_status":"CLOSED",...} and "\n".
-void print_simulate_case(std::string& out, std::string_view id);
+void append_case_line(std::string& out, std::string_view id);
 
 }  // namespace qrv

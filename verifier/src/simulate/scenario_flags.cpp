@@ -1,8 +1,8 @@
 // The twenty scenario flags: each flag text maps to one constant verdict document.
 //
-// The documents are held as data in two tables shaped like the catalogue the harness is written
-// against: `skeletons` (one row per flag, the six verdict members) and `further_members` (one row
-// per extra member, in the flag's order). A reviewer checks them row by row; one builder turns a
+// The documents are held as data in two tables: `kSkeletons` (one row per flag, the six verdict
+// members) and `kFurtherMembers` (one row per extra member, in the flag's order; the expected
+// lines are in tests/golden/scenarios.txt). A reviewer checks them row by row; one builder turns a
 // flag's rows into an nlohmann::json, whose sorted keys and our compact writer give the bytes.
 // Nothing here reads anything but the argument list, so a flag always prints the same line.
 
@@ -21,9 +21,9 @@
 namespace qrv {
 namespace {
 
-// One member value as the tables write it. `absent` leaves the member out of the document, which
-// a harness tells apart from null. The constructors are implicit so that a row reads like the
-// table: "text", 2, 0.12, true, null, absent.
+// One member value as the tables write it. `kAbsent` leaves the member out of the document, which
+// a harness tells apart from null. The constructors are implicit so that a row reads as plain
+// values: "text", 2, 0.12, true, kNull, kAbsent.
 struct Value {
   enum class Kind : std::uint8_t { Absent, Null, Boolean, Integer, Float, Text, Object, TraceModules };
 
@@ -42,12 +42,12 @@ struct Value {
   constexpr Value(std::string_view s) : kind(Kind::Text), text(s) {}
 };
 
-constexpr Value absent{};
-constexpr Value null{Value::Kind::Null};
+constexpr Value kAbsent{};
+constexpr Value kNull{Value::Kind::Null};
 // An object whose members follow as rows keyed "object/member".
-constexpr Value object{Value::Kind::Object};
-// The "module_results" array, one object per row of `trace_modules`.
-constexpr Value trace_module_results{Value::Kind::TraceModules};
+constexpr Value kObject{Value::Kind::Object};
+// The "module_results" array, one object per row of `kTraceModules`.
+constexpr Value kTraceModuleResults{Value::Kind::TraceModules};
 
 struct Skeleton {
   std::string_view flag;
@@ -59,27 +59,27 @@ struct Skeleton {
 };
 
 // Every row also carries "indices_healed": [] and "revealed": null.
-constexpr std::array<Skeleton, 20> skeletons{{
-    {"--simulate-dpia-gate", false, "CLOSED", "high_risk_processing_lacks_completed_dpia", null, false},
-    {"--simulate-provenance", true, "OPEN", null, 0.0, true},
-    {"--simulate-legal-hold", false, "CLOSED", "data_disposition_blocked_by_active_legal_hold", null, false},
-    {"--simulate-replay-token", false, "CLOSED", "token_replay_attack_detected", null, false},
-    {"--simulate-double-spend", false, "CLOSED", "token_double_spend_detected", null, false},
-    {"--simulate-trace-profile", true, "OPEN", absent, null, true},
-    {"--simulate-latency-ms=100", false, "CLOSED", "fail_closed_latency_timeout_exceeded", null, false},
-    {"--simulate-rlwe-signature", false, "CLOSED", "invalid_rlwe_enclave_signature", null, true},
-    {"--simulate-spectral-drift", false, "CLOSED", "phi_lattice_drift_limit_exceeded", null, false},
-    {"--simulate-drift-exceeded", false, "REFUSE", "structural_drift_exceeds_threshold", null, true},
-    {"--simulate-multisig-escape", false, "CLOSED", "insufficient_consensus_signatures", null, false},
-    {"--simulate-weight-mismatch", false, "REFUSE", "model_weight_hash_mismatch", null, true},
-    {"--simulate-prompt-injection", false, "CLOSED", "adversarial_prompt_injection_detected", null, false},
-    {"--simulate-codon-delegation", false, "CLOSED", "invalid_codon_delegation_lineage", null, true},
-    {"--simulate-security-linkage", true, "OPEN", null, 0.0, true},
-    {"--simulate-heartbeat-failure", false, "CLOSED", "governance_heartbeat_timeout_failure", null, false},
-    {"--simulate-unregistered-ai-id", false, "REFUSE", "ai_id_not_found_in_registry", null, true},
-    {"--simulate-non-expansive-repair", true, "OPEN", null, 0.0, true},
-    {"--simulate-coherence-escalation", true, "ESCALATE", absent, 0.0, true},
-    {"--simulate-transitive-revocation", false, "CLOSED", "parent_authority_revoked", null, false},
+constexpr std::array<Skeleton, 20> kSkeletons{{
+    {"--simulate-dpia-gate", false, "CLOSED", "high_risk_processing_lacks_completed_dpia", kNull, false},
+    {"--simulate-provenance", true, "OPEN", kNull, 0.0, true},
+    {"--simulate-legal-hold", false, "CLOSED", "data_disposition_blocked_by_active_legal_hold", kNull, false},
+    {"--simulate-replay-token", false, "CLOSED", "token_replay_attack_detected", kNull, false},
+    {"--simulate-double-spend", false, "CLOSED", "token_double_spend_detected", kNull, false},
+    {"--simulate-trace-profile", true, "OPEN", kAbsent, kNull, true},
+    {"--simulate-latency-ms=100", false, "CLOSED", "fail_closed_latency_timeout_exceeded", kNull, false},
+    {"--simulate-rlwe-signature", false, "CLOSED", "invalid_rlwe_enclave_signature", kNull, true},
+    {"--simulate-spectral-drift", false, "CLOSED", "phi_lattice_drift_limit_exceeded", kNull, false},
+    {"--simulate-drift-exceeded", false, "REFUSE", "structural_drift_exceeds_threshold", kNull, true},
+    {"--simulate-multisig-escape", false, "CLOSED", "insufficient_consensus_signatures", kNull, false},
+    {"--simulate-weight-mismatch", false, "REFUSE", "model_weight_hash_mismatch", kNull, true},
+    {"--simulate-prompt-injection", false, "CLOSED", "adversarial_prompt_injection_detected", kNull, false},
+    {"--simulate-codon-delegation", false, "CLOSED", "invalid_codon_delegation_lineage", kNull, true},
+    {"--simulate-security-linkage", true, "OPEN", kNull, 0.0, true},
+    {"--simulate-heartbeat-failure", false, "CLOSED", "governance_heartbeat_timeout_failure", kNull, false},
+    {"--simulate-unregistered-ai-id", false, "REFUSE", "ai_id_not_found_in_registry", kNull, true},
+    {"--simulate-non-expansive-repair", true, "OPEN", kNull, 0.0, true},
+    {"--simulate-coherence-escalation", true, "ESCALATE", kAbsent, 0.0, true},
+    {"--simulate-transitive-revocation", false, "CLOSED", "parent_authority_revoked", kNull, false},
 }};
 
 struct FurtherMember {
@@ -88,11 +88,11 @@ struct FurtherMember {
   Value value;
 };
 
-constexpr std::array<std::string_view, 4> trace_modules{"TR-ENV", "TR-SIG", "TR-RTE", "TR-POL"};
+constexpr std::array<std::string_view, 4> kTraceModules{"TR-ENV", "TR-SIG", "TR-RTE", "TR-POL"};
 
 // The digests, signatures and hashes are fixture texts: nothing is computed from them.
-constexpr auto further_members = std::to_array<FurtherMember>({
-    {"--simulate-provenance", "aibom", object},
+constexpr auto kFurtherMembers = std::to_array<FurtherMember>({
+    {"--simulate-provenance", "aibom", kObject},
     {"--simulate-provenance", "aibom/builder_uri",
      "https://ci.tarn.example/tarn-engine/tarn-engine/.github/workflows/release.yml"},
     {"--simulate-provenance", "aibom/model_id", "tarn-engine-v1.3.0"},
@@ -113,7 +113,7 @@ constexpr auto further_members = std::to_array<FurtherMember>({
     {"--simulate-trace-profile", "conformance_tool_version", "0.2.0"},
     {"--simulate-trace-profile", "eat_profile", "tag:tarn.example,2026:trace-v0.1"},
     {"--simulate-trace-profile", "key_origin", "software_sealed"},
-    {"--simulate-trace-profile", "module_results", trace_module_results},
+    {"--simulate-trace-profile", "module_results", kTraceModuleResults},
     {"--simulate-trace-profile", "overall_pass_rate", 1.0},
     {"--simulate-trace-profile", "policy_bundle_hash",
      "sha256:4a8f9c1d2e3f4a5b6c7d8e9f0a1b2c3d4e5f6a7b8c9d0e1f2a3b4c5d6e7f8a9b"},
@@ -125,7 +125,7 @@ constexpr auto further_members = std::to_array<FurtherMember>({
     {"--simulate-rlwe-signature", "enclave_boot_hash",
      "sha256:deadbeef00000000000000000000000000000000000000000000000000000000"},
     {"--simulate-rlwe-signature", "key_origin", "software_sealed"},
-    {"--simulate-rlwe-signature", "measurement", object},
+    {"--simulate-rlwe-signature", "measurement", kObject},
     {"--simulate-rlwe-signature", "measurement/pcr0",
      "0000000000000000000000000000000000000000000000000000000000000000"},
     {"--simulate-rlwe-signature", "measurement/pcr1",
@@ -164,21 +164,21 @@ constexpr auto further_members = std::to_array<FurtherMember>({
 });
 
 // Guards the tables against drift: every flag is 20..32 bytes and unique, and a flag has further
-// members exactly when its skeleton says so (so a mistyped flag in `further_members` cannot hide).
+// members exactly when its skeleton says so (so a mistyped flag in `kFurtherMembers` cannot hide).
 consteval bool tables_agree() {
-  for (std::size_t i = 0; i < skeletons.size(); ++i) {
-    const auto& row = skeletons[i];
+  for (std::size_t i = 0; i < kSkeletons.size(); ++i) {
+    const auto& row = kSkeletons[i];
     if (row.flag.size() < 20 || row.flag.size() > 32) return false;
     for (std::size_t j = 0; j < i; ++j) {
-      if (skeletons[j].flag == row.flag) return false;
+      if (kSkeletons[j].flag == row.flag) return false;
     }
     bool listed = false;
-    for (const auto& member : further_members) listed = listed || member.flag == row.flag;
+    for (const auto& member : kFurtherMembers) listed = listed || member.flag == row.flag;
     if (listed != row.has_further_members) return false;
   }
-  for (const auto& member : further_members) {
+  for (const auto& member : kFurtherMembers) {
     bool known = false;
-    for (const auto& row : skeletons) known = known || row.flag == member.flag;
+    for (const auto& row : kSkeletons) known = known || row.flag == member.flag;
     if (!known) return false;
   }
   return true;
@@ -202,7 +202,7 @@ nlohmann::json to_json(const Value& value) {
       return nlohmann::json::object();
     case Value::Kind::TraceModules: {
       auto modules = nlohmann::json::array();
-      for (const auto id : trace_modules) {
+      for (const auto id : kTraceModules) {
         modules.push_back(
             {{"error_code", nullptr}, {"mandatory", true}, {"module_id", std::string(id)}, {"passed", true}});
       }
@@ -230,8 +230,8 @@ nlohmann::json build_document(const Skeleton& row) {
   put(document, "rejection_reason", row.rejection_reason);
   put(document, "residual_final", row.residual_final);
   document["indices_healed"] = nlohmann::json::array();
-  put(document, "revealed", null);
-  for (const auto& member : further_members) {
+  put(document, "revealed", kNull);
+  for (const auto& member : kFurtherMembers) {
     if (member.flag == row.flag) put(document, member.key, member.value);
   }
   return document;
@@ -240,9 +240,9 @@ nlohmann::json build_document(const Skeleton& row) {
 const Skeleton* find_flag(std::string_view argument) {
   // No flag is shorter than 20 or longer than 32 bytes; most arguments are skipped here.
   if (argument.size() < 20 || argument.size() > 32) return nullptr;
-  const auto* row = std::find_if(skeletons.begin(), skeletons.end(),
+  const auto* row = std::find_if(kSkeletons.begin(), kSkeletons.end(),
                                  [&](const Skeleton& s) { return s.flag == argument; });
-  return row == skeletons.end() ? nullptr : row;
+  return row == kSkeletons.end() ? nullptr : row;
 }
 
 }  // namespace

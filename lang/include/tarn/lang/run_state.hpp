@@ -69,7 +69,7 @@ class CommandLog {
 };
 
 /// The lineage record, built at the end of a run when tracking is on. Its executed commands are
-/// the run's CommandLog; lineage_document() renders the JSON object.
+/// the run's CommandLog; append_lineage_json() writes the JSON object.
 struct Lineage {
   double final_residual = 0.0;
   std::uint64_t fuel_used = 0;
@@ -127,16 +127,12 @@ struct RunInputs {
   std::uint64_t open_import_text_limit = kOpenImportTextLimit;
 };
 
-/// Appends the lineage in the pretty JSON form that json::append_pretty gives lineage_document,
-/// its opening brace where `out` ends and `depth` the indentation level of that line ("null"
-/// when the run built none). Writes the command texts straight from the log, with no document.
-/// **Example**: depth 0 -> "{\n  \"executed_commands\": [\n    \"TrackLineage(true)\"\n  ],\n ...}"
-void append_lineage_json(std::string& out, const RunState& state, int depth);
-
-/// The lineage as a JSON object with sorted keys (executed_commands, final_residual, fuel_used,
-/// gate_state, identity), or null when the run built none. Renders every command text.
-/// **Example**: {"executed_commands":["TrackLineage(true)"],"final_residual":0.0,"fuel_used":1,
-/// "gate_state":"ALLOW","identity":null}
-nlohmann::json lineage_document(const RunState& state);
+/// Appends the lineage as a pretty JSON object with sorted keys (executed_commands,
+/// final_residual, fuel_used, gate_state, identity), its opening brace where `out` ends and `depth`
+/// the nesting level of that line ("null" when the run built none). The command texts are written
+/// straight from the log, with no document in between.
+/// **Example**: depth 0 -> {"executed_commands": ["TrackLineage(true)"], "final_residual": 0.0,
+/// "fuel_used": 1, "gate_state": "ALLOW", "identity": null}, one member or item a line.
+void append_lineage_json(std::string& out, const RunState& state, std::size_t depth);
 
 }  // namespace tarn::lang

@@ -1,9 +1,9 @@
-// The run's report: its two text forms and the report file.
+// The script run's report: its two text forms and the report file.
 //
-// The JSON form is written member by member straight from the run state, in the bytes a sorted
-// pretty document would have, because its lineage can hold up to a gigabyte of command text that
-// a document would copy again. The file is written with POSIX calls so that exactly the report's
-// bytes land in it, created or truncated, and any failure is dropped.
+// The JSON form is written member by member straight from the run state (json::SortedPrettyObject),
+// in the bytes a sorted pretty document would have, because its lineage can hold up to a gigabyte
+// of command text that a document would copy again. The file is written with POSIX calls so that
+// exactly the report's bytes land in it, created or truncated, and any failure is dropped.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,6 +12,8 @@
 
 #include "huge_pages.hpp"
 #include "run_finish.hpp"
+#include "tarn/json/number_text.hpp"
+#include "tarn/json/object_writer.hpp"
 
 namespace tarn::lang::detail {
 namespace {
@@ -24,17 +26,17 @@ std::string json_report(const RunState& state, std::string_view decision) {
   std::string out;
   out.reserve(512 + kBytesPerEntry * state.executed_commands.size());
   advise_huge_pages(out.data(), out.capacity());
-  PrettyObject report(out, 0);
-  append_optional_string(report.member("escalate_reason"), state.escalation);
-  report.member("fuel_consumed") += std::to_string(state.fuel_used);
-  json::append_json_string(report.member("gate_state"), decision);
-  append_optional_string(report.member("identity_linked"), state.identity);
-  append_lineage_pretty(report.member("lineage_proof"), state, 1);
-  report.member("pass") += state.pass ? "true" : "false";
-  append_optional_string(report.member("replay_hash"), state.replay_hash);
-  json::append_json_number(report.member("residual"), state.residual);
-  append_optional_string(report.member("signature"), state.signature);
-  append_optional_string(report.member("zk_proof"), state.zk_proof);
+  json::SortedPrettyObject report(out, 0);
+  report.or_null("escalate_reason", state.escalation);
+  report.integer("fuel_consumed", state.fuel_used);
+  report.string("gate_state", decision);
+  report.or_null("identity_linked", state.identity);
+  append_lineage_json(report.member("lineage_proof"), state, 1);
+  report.boolean("pass", state.pass);
+  report.or_null("replay_hash", state.replay_hash);
+  report.number("residual", state.residual);
+  report.or_null("signature", state.signature);
+  report.or_null("zk_proof", state.zk_proof);
   report.close();
   return out;
 }

@@ -1,4 +1,4 @@
-// The verifier report: one verdict as a short text block or one line of compact JSON.
+// The verifier's verdict report: one verdict as a short text block or one line of compact JSON.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +19,9 @@ using GateDecision = std::variant<Permit, Deny, Escalate, Silence, Hold>;
 /// Appends the report of one verdict to `out` (the text form, or compact JSON and "\n").
 /// **Example** (text): "--- QRV Verifier Output ---\nPass: true\nStatus: OPEN\nResidual: 0\n"
 /// "Signature: ed25519:authentic_core\n".
-void print_report(std::string& out, GateDecision decision, std::optional<double> residual_final,
-                  std::vector<std::uint64_t> indices_healed, std::optional<double> revealed,
-                  bool emit_json);
+void append_verdict_report(std::string& out, GateDecision decision,
+                           std::optional<double> residual_final,
+                           std::vector<std::uint64_t> indices_healed,
+                           std::optional<double> revealed, bool emit_json);
 
 }  // namespace qrv

@@ -1,15 +1,15 @@
-// The verifier report: derive pass, status word and reason from the gate decision, then lay the
-// record out as text lines or as one compact JSON object.
+// The verifier's verdict report: derive pass, status word and reason from the gate decision, then
+// lay the record out as text lines or as one compact JSON object.
 //
 // The JSON object keeps the record's declaration order (gate_decision first), unlike the
-// key-sorted documents elsewhere, so it is written field by field here rather than built as a
-// document; the number and string forms are the shared ones of tarn::json.
-#include "report.hpp"
+// key-sorted documents elsewhere, so it is written member by member with json::CompactObject
+// rather than built as a document; the number and string forms are the shared ones of tarn::json.
+#include "verdict_report.hpp"
 
 #include <string_view>
 
 #include "tarn/json/number_text.hpp"
-#include "tarn/json/writer.hpp"
+#include "tarn/json/object_writer.hpp"
 
 namespace qrv {
 namespace {
@@ -36,49 +36,29 @@ DecisionView view(const Hold& d) { return {false, "HOLD", "HOLD", true, d.reason
 
 void append_bool(std::string& out, bool value) { out += value ? "true" : "false"; }
 
-void append_optional_number(std::string& out, const std::optional<double>& value) {
-  if (value) {
-    tarn::json::append_json_number(out, *value);  // writes null for NaN and infinities
-  } else {
-    out += "null";
-  }
-}
-
 void append_json(std::string& out, const DecisionView& d, const std::optional<double>& residual_final,
                  const std::vector<std::uint64_t>& indices_healed,
                  const std::optional<double>& revealed) {
-  out += "{\"gate_decision\":";
+  tarn::json::CompactObject report(out);
   if (d.carries_reason) {
-    out += '{';
-    tarn::json::append_json_string(out, d.json_key);
-    out += ':';
-    tarn::json::append_json_string(out, *d.reason);
-    out += '}';
+    tarn::json::CompactObject decision(report.member("gate_decision"));
+    decision.string(d.json_key, *d.reason);
+    decision.close();
   } else {
-    tarn::json::append_json_string(out, d.json_key);
+    report.string("gate_decision", d.json_key);
   }
-  out += ",\"pass\":";
-  append_bool(out, d.pass);
-  out += ",\"gate_status\":";
-  tarn::json::append_json_string(out, d.status);
-  out += ",\"residual_final\":";
-  append_optional_number(out, residual_final);
-  out += ",\"rejection_reason\":";
-  if (d.reason) {
-    tarn::json::append_json_string(out, *d.reason);
-  } else {
-    out += "null";
-  }
-  out += ",\"indices_healed\":[";
-  for (std::size_t i = 0; i < indices_healed.size(); ++i) {
-    if (i > 0) out += ',';
-    out += std::to_string(indices_healed[i]);
-  }
-  out += "],\"revealed\":";
-  append_optional_number(out, revealed);
-  out += ",\"provenance_signature\":";
-  tarn::json::append_json_string(out, kSignature);
-  out += ",\"provenance_verified\":true}\n";
+  report.boolean("pass", d.pass);
+  report.string("gate_status", d.status);
+  report.or_null("residual_final", residual_final);
+  report.or_null("rejection_reason", d.reason);
+  report.array("indices_healed", indices_healed.size(), [&](std::string& text, std::size_t i) {
+    tarn::json::append_integer(text, indices_healed[i]);
+  });
+  report.or_null("revealed", revealed);
+  report.string("provenance_signature", kSignature);
+  report.boolean("provenance_verified", true);
+  report.close();
+  out += '\n';
 }
 
 // The text form deliberately leaves out the healed indices and the revealed value.
@@ -105,9 +85,10 @@ void append_text(std::string& out, const DecisionView& d, const std::optional<do
 
 }  // namespace
 
-void print_report(std::string& out, GateDecision decision, std::optional<double> residual_final,
-                  std::vector<std::uint64_t> indices_healed, std::optional<double> revealed,
-                  bool emit_json) {
+void append_verdict_report(std::string& out, GateDecision decision,
+                           std::optional<double> residual_final,
+                           std::vector<std::uint64_t> indices_healed,
+                           std::optional<double> revealed, bool emit_json) {
   const DecisionView d = std::visit([](const auto& variant) { return view(variant); }, decision);
   if (emit_json) {
     append_json(out, d, residual_final, indices_healed, revealed);

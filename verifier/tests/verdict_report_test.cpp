@@ -1,5 +1,5 @@
 // The verifier report byte for byte, in both forms, for every kind of decision and residual.
-#include "report.hpp"
+#include "verdict_report.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 std::string report(GateDecision decision, std::optional<double> residual,
                    std::vector<std::uint64_t> healed, std::optional<double> revealed, bool json) {
   std::string out;
-  print_report(out, std::move(decision), residual, std::move(healed), revealed, json);
+  append_verdict_report(out, std::move(decision), residual, std::move(healed), revealed, json);
   return out;
 }
 
@@ -29,7 +29,7 @@ struct Case {
   const char* json;
 };
 
-TEST(PrintReport, TextAndJsonForms) {
+TEST(VerdictReport, TextAndJsonForms) {
   const Case cases[] = {
       {"default run", Permit{}, 0.0, {}, 1337.0000000000018,
        "--- QRV Verifier Output ---\nPass: true\nStatus: OPEN\nResidual: 0\n"
