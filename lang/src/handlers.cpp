@@ -18,6 +18,7 @@
 
 #include "tarn/evolution/evolution.hpp"
 #include "tarn/json/number_text.hpp"
+#include "program_storage.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/source_file.hpp"
 #include "tarn/memory/state_memory.hpp"
@@ -28,9 +29,10 @@ namespace {
 constexpr std::string_view kZkProof = "zk:disabled_rebuild_with_--features_zk";
 constexpr std::uint64_t kEvolveExtraFuel = 10;
 
-/// Builds a message from pieces: text, positions (decimal) and floats (display form).
+/// Builds a run error's message from pieces: text, positions (decimal) and floats (display form).
 class Message {
  public:
+  explicit Message(RunErrorCode code) : code_(code) {}
   Message& operator<<(std::string_view text) {
     text_ += text;
     return *this;
@@ -44,9 +46,10 @@ class Message {
     json::append_display_number(text_, value);
     return *this;
   }
-  operator Outcome() const { return RunError{text_}; }  // NOLINT(google-explicit-constructor)
+  operator RunError() const { return RunError{code_, text_}; }  // NOLINT(google-explicit-constructor)
 
  private:
+  RunErrorCode code_;
   std::string text_;
 };
 
@@ -93,12 +96,13 @@ Outcome Handlers::operator()(const Evolve& instruction) {
   const std::size_t n = memory_.values.size();
   const std::size_t m = memory_.signs.size();
   if (i >= n || i >= m) {
-    return Message() << "Evolve: position " << i << " out of range (" << n << " values, " << m
-                     << " signs)";
+    return Message(RunErrorCode::PositionOutOfRange)
+           << "Evolve: position " << i << " out of range (" << n << " values, " << m << " signs)";
   }
   if (m < n) {
-    return Message() << "Evolve: memory needs a sign for every value (" << m << " signs, " << n
-                     << " values)";
+    return Message(RunErrorCode::MemoryShape)
+           << "Evolve: memory needs a sign for every value (" << m << " signs, " << n
+           << " values)";
   }
   evolution::heal(memory_.signs, memory_.values, i);
   state_.last_healed = i;
@@ -110,8 +114,9 @@ Outcome Handlers::operator()(const Evolve& instruction) {
 // The operand is parsed and recorded but has no effect.
 Outcome Handlers::operator()(const Data&) {
   if (!memory::has_four_pairs(memory_.signs, memory_.values)) {
-    return Message() << "Data: memory needs at least 4 signs and 4 values (" << memory_.signs.size()
-                     << " signs, " << memory_.values.size() << " values)";
+    return Message(RunErrorCode::MemoryShape)
+           << "Data: memory needs at least 4 signs and 4 values (" << memory_.signs.size()
+           << " signs, " << memory_.values.size() << " values)";
   }
   state_.revealed = memory::reveal(memory_.signs, memory_.values);
   return Proceed{};
@@ -119,8 +124,9 @@ Outcome Handlers::operator()(const Data&) {
 
 Outcome Handlers::operator()(const Corrupt& instruction) {
   if (instruction.index >= memory_.values.size()) {
-    return Message() << "Corrupt: position " << instruction.index << " out of range ("
-                     << memory_.values.size() << " values)";
+    return Message(RunErrorCode::PositionOutOfRange)
+           << "Corrupt: position " << instruction.index << " out of range ("
+           << memory_.values.size() << " values)";
   }
   memory::corrupt(memory_.values, instruction.index);
   state_.residual = memory::residual(memory_.signs, memory_.values);
@@ -215,14 +221,16 @@ Outcome Handlers::operator()(const Alias& instruction) {
 Outcome Handlers::operator()(const AssertBounds& instruction) {
   const std::uint64_t i = instruction.index;
   if (i >= memory_.values.size()) {
-    return Message() << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
-                     << " values)";
+    return Message(RunErrorCode::PositionOutOfRange)
+           << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
+           << " values)";
   }
   const double v = memory_.values[i];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
-    return Message() << "Bounds assertion failed at index " << i << ": value " << v << " not in ["
-                     << instruction.min << ", " << instruction.max << "]";
+    return Message(RunErrorCode::BoundsAssertion)
+           << "Bounds assertion failed at index " << i << ": value " << v << " not in ["
+           << instruction.min << ", " << instruction.max << "]";
   }
   return Proceed{};
 }
@@ -230,20 +238,22 @@ Outcome Handlers::operator()(const AssertBounds& instruction) {
 Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
   const auto alias = settings_.aliases.find(instruction.name);
   if (alias == settings_.aliases.end()) {
-    return Message() << "AssertBounds: Unknown alias '" << std::string_view(instruction.name)
-                     << "'";
+    return Message(RunErrorCode::UnknownAlias)
+           << "AssertBounds: Unknown alias '" << std::string_view(instruction.name) << "'";
   }
   const std::uint64_t i = alias->second;
   if (i >= memory_.values.size()) {
-    return Message() << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
-                     << " values)";
+    return Message(RunErrorCode::PositionOutOfRange)
+           << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
+           << " values)";
   }
   const double v = memory_.values[i];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
-    return Message() << "Bounds assertion failed for '" << std::string_view(instruction.name)
-                     << "' (index " << i << "): value " << v << " not in [" << instruction.min
-                     << ", " << instruction.max << "]";
+    return Message(RunErrorCode::BoundsAssertion)
+           << "Bounds assertion failed for '" << std::string_view(instruction.name) << "' (index "
+           << i << "): value " << v << " not in [" << instruction.min << ", " << instruction.max
+           << "]";
   }
   return Proceed{};
 }
@@ -253,22 +263,23 @@ Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
 // Tested once, when the block starts; what the body does to the memory does not re-run the test.
 Outcome Handlers::operator()(const Branch& instruction) {
   if (memory::in_equilibrium(memory_.signs, memory_.values, settings_.tolerance)) return Proceed{};
-  return EnterBody{instruction.body, 0};
+  return enter(instruction.body);
 }
 
 // The alias is looked up even when the body is empty; the test is strict and false for NaN.
 Outcome Handlers::operator()(const IfGreaterThan& instruction) {
   const auto alias = settings_.aliases.find(instruction.name);
   if (alias == settings_.aliases.end()) {
-    return Message() << "IfGreaterThan: Unknown alias '" << std::string_view(instruction.name)
-                     << "'";
+    return Message(RunErrorCode::UnknownAlias)
+           << "IfGreaterThan: Unknown alias '" << std::string_view(instruction.name) << "'";
   }
   const std::uint64_t i = alias->second;
   if (i >= memory_.values.size()) {
-    return Message() << "IfGreaterThan: position " << i << " out of range ("
-                     << memory_.values.size() << " values)";
+    return Message(RunErrorCode::PositionOutOfRange)
+           << "IfGreaterThan: position " << i << " out of range (" << memory_.values.size()
+           << " values)";
   }
-  if (memory_.values[i] > instruction.threshold) return EnterBody{instruction.body, 0};
+  if (memory_.values[i] > instruction.threshold) return enter(instruction.body);
   return Proceed{};
 }
 
@@ -276,20 +287,24 @@ Outcome Handlers::operator()(const IfGreaterThan& instruction) {
 
 Outcome Handlers::operator()(const Bind& instruction) {
   const nlohmann::json* context = inputs_.context;
-  if (context == nullptr) return RunError{"Bind failed: no JSON context provided"};
+  if (context == nullptr) {
+    return RunError{RunErrorCode::NoContext, "Bind failed: no JSON context provided"};
+  }
   std::optional<double> number;
   if (context->is_object()) {
     const auto member = context->find(instruction.key);
     if (member != context->end()) number = number_of(*member);
   }
   if (!number) {
-    return Message() << "Bind failed: key '" << std::string_view(instruction.key)
-                     << "' not found in context or not a number";
+    return Message(RunErrorCode::MissingContextKey)
+           << "Bind failed: key '" << std::string_view(instruction.key)
+           << "' not found in context or not a number";
   }
   // Checked only now: a missing key is reported as such whatever the position.
   if (instruction.index >= memory_.values.size()) {
-    return Message() << "Bind: position " << instruction.index << " out of range ("
-                     << memory_.values.size() << " values)";
+    return Message(RunErrorCode::PositionOutOfRange)
+           << "Bind: position " << instruction.index << " out of range (" << memory_.values.size()
+           << " values)";
   }
   memory_.values[instruction.index] = *number;
   return Proceed{};
@@ -306,8 +321,9 @@ Outcome Handlers::operator()(const BindAll&) {
     const std::optional<double> number = number_of(value);
     if (!number) continue;
     if (alias->second >= memory_.values.size()) {
-      return Message() << "BindAll: position " << alias->second << " out of range ("
-                       << memory_.values.size() << " values)";
+      return Message(RunErrorCode::PositionOutOfRange)
+             << "BindAll: position " << alias->second << " out of range ("
+             << memory_.values.size() << " values)";
     }
     memory_.values[alias->second] = *number;
   }
@@ -327,26 +343,53 @@ Outcome Handlers::operator()(const Import& instruction) {
       instruction.path, static_cast<std::size_t>(std::min<std::uint64_t>(room, SIZE_MAX)));
   const bool too_large = text ? text->size() > room : text.error().too_large;
   if (too_large) {
-    return Message() << "Import failed for '" << std::string_view(instruction.path)
-                     << "': open imports exceed 256 MiB of script text";
+    return Message(RunErrorCode::ImportTooLarge)
+           << "Import failed for '" << std::string_view(instruction.path)
+           << "': open imports exceed 256 MiB of script text";
   }
   if (!text) {
-    return Message() << "Import failed for '" << std::string_view(instruction.path)
-                     << "': " << std::string_view(text.error().reason);
+    return Message(RunErrorCode::ImportFailed)
+           << "Import failed for '" << std::string_view(instruction.path) << "': "
+           << std::string_view(text.error().reason);
   }
   const std::uint64_t bytes = text->size();
   auto cached = imports_.parsed_by_text.find(text->view());
   if (cached == imports_.parsed_by_text.end()) {
-    auto parsed = parse_program(*text, ParseOptions{.spans = false});
+    auto parsed = parse_program(*text, ParseOptions{.spans = inputs_.spans});
     if (!parsed) {
-      return Message() << "Parse error in imported file: "
+      RunError error = Message(RunErrorCode::ImportParseError)
+                       << "Parse error in imported file: "
                        << std::string_view(parse_error_text(parsed.error()));
+      // Located in the imported file, where parsing failed; the loop adds the import itself.
+      if (inputs_.spans) {
+        const ParseError& parse_error = parsed.error();
+        error.location = locate(instruction.path, text->view(),
+                                SourceSpan{saturate_u32(parse_error.offset), 0});
+      }
+      return error;
     }
     auto program = std::make_shared<const Program>(std::move(*parsed));
     Recorder::keep(state_.executed_commands, program);
     cached = imports_.parsed_by_text.emplace(std::move(*text).release(), std::move(program)).first;
   }
-  return EnterBody{*cached->second, bytes};
+  const Program& program = *cached->second;
+  return EnterBody{program, spans_of(program), file_of(instruction.path, cached->first), bytes};
+}
+
+EnterBody Handlers::enter(const Body& body) const {
+  const BodyRecord* record = record_of(body);
+  return EnterBody{body, record != nullptr ? record->spans : nullptr, std::nullopt, 0};
+}
+
+std::uint32_t Handlers::file_of(const std::string& path, std::string_view text) {
+  const auto known = imports_.file_by_name.find(path);
+  if (known != imports_.file_by_name.end() && imports_.files[known->second].text.data() == text.data()) {
+    return known->second;
+  }
+  const auto id = static_cast<std::uint32_t>(imports_.files.size());
+  imports_.files.push_back(RunFile{path, text});
+  imports_.file_by_name.insert_or_assign(path, id);
+  return id;
 }
 
 }  // namespace tarn::lang::detail

@@ -10,12 +10,15 @@
 #include <memory>
 #include <span>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <variant>
+#include <vector>
 
 #include "tarn/lang/instruction.hpp"
+#include "interpreter.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang::detail {
@@ -23,11 +26,20 @@ namespace tarn::lang::detail {
 /// The instruction is finished; the loop goes on with the next one.
 struct Proceed {};
 
-/// Run `body` next, then go on after the instruction that asked for it. An import also states how
-/// many bytes of script text it holds open until its body ends.
+/// Run `body` next, then go on after the instruction that asked for it. `spans` says where its
+/// statements stand (null: not recorded). An import also names the file the body comes from and
+/// states how many bytes of script text it holds open until its body ends.
 struct EnterBody {
   std::span<const Instruction> body;
+  const SourceSpan* spans = nullptr;
+  std::optional<std::uint32_t> file;  // none: the file of the instruction that entered it
   std::uint64_t open_text_bytes = 0;
+};
+
+/// A file whose statements run: the policy's own text (file 0) or an imported one.
+struct RunFile {
+  std::string name;
+  std::string_view text;
 };
 
 /// A handler's answer. A RunError ends the whole run with that text.
@@ -47,6 +59,9 @@ struct ImportState {
   std::unordered_map<std::string, std::shared_ptr<const Program>, TextHash, std::equal_to<>>
       parsed_by_text;
   std::uint64_t open_text_bytes = 0;
+  /// Every file whose statements ran; an import of the same path and text reuses its entry.
+  std::vector<RunFile> files;
+  std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> file_by_name;
 };
 
 class Handlers {
@@ -85,6 +100,11 @@ class Handlers {
   Outcome operator()(const GenerateZkProof& instruction);
 
  private:
+  /// Enters a block's body, in the file of the block.
+  EnterBody enter(const Body& body) const;
+  /// The id of the file an import runs: its path, with the text it was read as.
+  std::uint32_t file_of(const std::string& path, std::string_view text);
+
   RunMemory memory_;
   const RunInputs& inputs_;
   RunState& state_;

@@ -17,21 +17,60 @@
 #include <vector>
 
 #include "handlers.hpp"
+#include "program_storage.hpp"
+#include "tarn/lang/parser.hpp"
 #include "interpreter.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang {
 namespace {
 
+// The rest of one instruction list still to run, where it began (`next - 1 - begin` is the
+// index of the instruction running), where its statements stand and in which file.
 struct Frame {
   const Instruction* next;
   const Instruction* end;
+  const Instruction* begin;
+  const SourceSpan* spans;        // null: not recorded
+  std::uint32_t file;             // in ImportState::files
   std::uint64_t open_text_bytes;  // held by this frame while it runs: non-zero only for an import
 };
 
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
+// The location of the instruction `frame` is running.
+StatementLocation location_in(const Frame& frame, const detail::ImportState& imports) {
+  const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
+  const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : SourceSpan{};
+  const detail::RunFile& file = imports.files[frame.file];
+  return locate(file.name, file.text, span);
+}
+
+// Adds to `error` where it happened: the instruction running in the innermost frame (unless the
+// error located itself, as a parse error in an imported file does) and the import statements on
+// the way out.
+RunError located(RunError error, const std::vector<Frame>& frames,
+                 const detail::ImportState& imports) {
+  std::uint32_t file = frames.back().file;
+  if (error.location) {
+    error.imported_from.push_back(location_in(frames.back(), imports));
+  } else {
+    error.location = location_in(frames.back(), imports);
+  }
+  for (auto frame = frames.rbegin() + 1; frame != frames.rend(); ++frame) {
+    if (frame->file == file) continue;
+    file = frame->file;
+    error.imported_from.push_back(location_in(*frame, imports));
+  }
+  return error;
+}
+
 }  // namespace
+
+StatementLocation locate(std::string_view file, std::string_view text, SourceSpan span) {
+  const LineColumn place = line_column(text, span.offset);
+  return StatementLocation{std::string(file), span, place.line, place.column};
+}
 
 Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory memory,
                                const RunInputs& inputs, RunState& state, RunSettings& settings) {
@@ -44,8 +83,13 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
           inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
 
   detail::ImportState imports;
+  imports.files.push_back(detail::RunFile{std::string(inputs.name), inputs.text});
   detail::Handlers handlers(memory, inputs, state, settings, imports);
-  std::vector<Frame> frames{Frame{top.begin(), top.end(), 0}};
+  std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, 0}};
+  const auto fail_here = [&](RunError error) -> Result<void, RunError> {
+    if (!inputs.spans) return fail(std::move(error));
+    return fail(located(std::move(error), frames, imports));
+  };
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
@@ -56,18 +100,22 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
     }
     const Instruction& instruction = *frame.next++;
 
-    if (state.fuel_used >= inputs.fuel_limit) return fail(RunError{std::string(kOutOfFuel)});
+    if (state.fuel_used >= inputs.fuel_limit) {
+      return fail_here(RunError{RunErrorCode::OutOfFuel, std::string(kOutOfFuel)});
+    }
     state.fuel_used += 1;
     detail::Recorder::record(state.executed_commands, instruction);
 
     // `frame` may dangle after this point: entering a body can grow `frames`.
     detail::Outcome outcome =
         std::visit(handlers, static_cast<const InstructionKind&>(instruction));
-    if (auto* error = std::get_if<RunError>(&outcome)) return fail(std::move(*error));
+    if (auto* error = std::get_if<RunError>(&outcome)) return fail_here(std::move(*error));
     if (auto* enter = std::get_if<detail::EnterBody>(&outcome)) {
       imports.open_text_bytes += enter->open_text_bytes;
       const std::span<const Instruction> body = enter->body;
-      frames.push_back(Frame{body.data(), body.data() + body.size(), enter->open_text_bytes});
+      const std::uint32_t file = enter->file.value_or(frames.back().file);
+      frames.push_back(Frame{body.data(), body.data() + body.size(), body.data(), enter->spans,
+                             file, enter->open_text_bytes});
     }
   }
   return {};

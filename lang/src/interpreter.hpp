@@ -1,7 +1,10 @@
 // The execution loop, and the run's record of what it started.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 #include <memory>
 #include <utility>
 
@@ -31,6 +34,28 @@ class Recorder {
 };
 
 }  // namespace detail
+
+/// What a run only reads, shared by every nesting level.
+struct RunInputs {
+  const nlohmann::json* context = nullptr;
+  std::uint64_t fuel_limit = 100000;
+  /// Tests lower it to exercise the guard without writing hundreds of megabytes.
+  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
+  /// The name and the text of the program run, for the locations of run errors. With `spans`
+  /// (the program was parsed with them), imported files are parsed with spans too and run errors
+  /// are located; without, they carry no location.
+  std::string_view name;
+  std::string_view text;
+  bool spans = false;
+};
+
+/// The location of `span` in the file named `file` whose text is `text`.
+StatementLocation locate(std::string_view file, std::string_view text, SourceSpan span);
+
+/// An offset as a span holds it: saturated at 2^32 - 1.
+inline std::uint32_t saturate_u32(std::size_t offset) {
+  return static_cast<std::uint32_t>(std::min<std::size_t>(offset, UINT32_MAX));
+}
 
 /// Runs `program` under the fuel rule: for each instruction, check fuel, charge one unit, record
 /// it, run its handler; the first error ends the run. Blocks and imports nest on an explicit

@@ -152,5 +152,7 @@ class ProgramBuilder {
 
 /// The record behind a body (null for the empty body), for the library's own walks.
 inline const detail::BodyRecord* record_of(const Body& body) noexcept { return body.record_; }
+/// The spans of a program's top-level statements, or null when they were not recorded.
+inline const SourceSpan* spans_of(const Program& program) noexcept { return program.spans_; }
 
 }  // namespace tarn::lang

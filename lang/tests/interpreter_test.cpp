@@ -36,9 +36,10 @@ Executed run_program(std::string_view script, Memory& memory, std::uint64_t fuel
                      std::uint64_t import_limit = kOpenImportTextLimit) {
   auto parsed = parse_program(script);
   EXPECT_TRUE(parsed.has_value()) << script;
-  if (!parsed) return {fail(RunError{"unparsed"}), {}, {}};
-  const RunInputs inputs{
-      .context = nullptr, .fuel_limit = fuel_limit, .open_import_text_limit = import_limit};
+  if (!parsed) return {fail(RunError{RunErrorCode::ParseError, "unparsed"}), {}, {}};
+  RunInputs inputs;
+  inputs.fuel_limit = fuel_limit;
+  inputs.open_import_text_limit = import_limit;
   RunState state;
   RunSettings settings;
   auto result = execute(std::make_shared<const Program>(std::move(*parsed)),

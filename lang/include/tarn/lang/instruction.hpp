@@ -93,6 +93,7 @@ class Program {
 
  private:
   friend class detail::ProgramBuilder;
+  friend const SourceSpan* spans_of(const Program& program) noexcept;
   explicit Program(std::unique_ptr<detail::ProgramStorage> storage) noexcept;
 
   std::unique_ptr<detail::ProgramStorage> storage_;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,18 @@ struct ParseError {
 
 /// **Example**: `Error(Error { input: "foo", code: Tag })`, `Failure(Error { input: "1e)", code: Float })`.
 std::string parse_error_text(const ParseError& error);
+
+/// A place in a text as people count it: both from 1, a column counting characters (a tab is
+/// one, a character of several bytes is one).
+struct LineColumn {
+  std::uint32_t line = 1;
+  std::uint32_t column = 1;
+  friend bool operator==(const LineColumn&, const LineColumn&) = default;
+};
+
+/// The line and column of byte `offset` of a UTF-8 `text` (the end of the text for a larger
+/// offset). **Example**: line_column("a\n\u00e9b", 4) -> {2, 2}.
+LineColumn line_column(std::string_view text, std::size_t offset);
 
 template <class T>
 struct Parsed {

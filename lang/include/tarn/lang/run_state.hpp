@@ -1,5 +1,5 @@
 // The state of one script run: what the run records (RunState), the switches a script sets
-// (RunSettings), the memory it changes (RunMemory) and what it only reads (RunInputs).
+// (RunSettings), the memory it changes (RunMemory), and how a run fails (RunError).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -21,9 +22,48 @@ namespace detail {
 class Recorder;
 }  // namespace detail
 
-/// A run error: one message, no code, no location. The first one ends the run.
+/// What ended a run. The codes are stable: a host switches on them instead of matching messages.
+enum class RunErrorCode {
+  OutOfFuel,           // "Out of fuel (Gas limit exceeded)"
+  BoundsAssertion,     // "Bounds assertion failed at index ..." / "... for '...' (index ...) ..."
+  UnknownAlias,        // "AssertBounds: Unknown alias '...'", "IfGreaterThan: Unknown alias '...'"
+  NoContext,           // "Bind failed: no JSON context provided"
+  MissingContextKey,   // "Bind failed: key '...' not found in context or not a number"
+  PositionOutOfRange,  // "Evolve: position 7 out of range (4 values, 4 signs)" and the like
+  MemoryShape,         // "Data: memory needs at least 4 signs and 4 values ...", Evolve's sign rule
+  ImportFailed,        // "Import failed for '...': <the platform's reason>"
+  ImportTooLarge,      // "Import failed for '...': open imports exceed 256 MiB of script text"
+  ImportParseError,    // "Parse error in imported file: ..."
+  ParseError,          // "Parse error: ..." (the policy's own text)
+  LineageTooLarge,     // "Lineage record exceeds 1 GiB of executed-command text"
+};
+
+/// Where a statement stands: the file (a policy's name for its own text, or an imported file's
+/// path as its import names it), the statement's span in that file's text, and the line and
+/// column of the span's first byte (from 1; a column counts characters, a tab as one).
+struct StatementLocation {
+  std::string file;
+  SourceSpan span;
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  friend bool operator==(const StatementLocation&, const StatementLocation&) = default;
+};
+
+/// A run error. The first one ends the run.
 struct RunError {
+  RunError() = default;
+  RunError(RunErrorCode error_code, std::string error_message)
+      : code(error_code), message(std::move(error_message)) {}
+
+  RunErrorCode code = RunErrorCode::OutOfFuel;
+  /// The message, exactly as the verifier's and the tools' outputs have always shown it.
   std::string message;
+  /// Where the run failed: the statement that failed or, for a file that does not parse, the
+  /// place in it where parsing failed (a span of length 0). None when the run failed after its
+  /// last statement (LineageTooLarge), or when the text was parsed without spans.
+  std::optional<StatementLocation> location;
+  /// The imports on the way to `location`, innermost first: each import statement.
+  std::vector<StatementLocation> imported_from;
   friend bool operator==(const RunError&, const RunError&) = default;
 };
 
@@ -117,14 +157,6 @@ inline constexpr std::uint64_t kOpenImportTextLimit = 268435456;
 struct RunMemory {
   std::span<const std::int8_t> signs;
   std::span<double> values;
-};
-
-/// What a run only reads, shared by every nesting level.
-struct RunInputs {
-  const nlohmann::json* context = nullptr;
-  std::uint64_t fuel_limit = 100000;
-  /// Tests lower it to exercise the guard without writing hundreds of megabytes.
-  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
 };
 
 /// Appends the lineage as a pretty JSON object with sorted keys (executed_commands,

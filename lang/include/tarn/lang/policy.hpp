@@ -1,0 +1,65 @@
+// A policy compiled once and evaluated many times.
+//
+// compile() parses a policy's text, recording where each statement stands; evaluate() runs it
+// over a state memory exactly as run_script would run the text (the same texts, the same lineage,
+// the same report). A Policy never changes once compiled: copies share it, and any number of
+// threads may evaluate one Policy at the same time, each over its own memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "tarn/lang/instruction.hpp"
+#include "tarn/lang/parser.hpp"
+#include "tarn/lang/result.hpp"
+#include "tarn/lang/run_state.hpp"
+
+namespace tarn::lang {
+
+namespace detail {
+struct CompiledPolicy;
+}  // namespace detail
+
+class Policy {
+ public:
+  /// The name given at compile(): how run errors name the policy's own text.
+  const std::string& name() const noexcept;
+  /// The text the policy was compiled from.
+  std::string_view text() const noexcept;
+  /// Its statements, each with the span where it stands in text().
+  const Program& program() const noexcept;
+
+ private:
+  friend Result<Policy, ParseError> compile(std::string_view text, std::string name);
+  friend Result<RunState, RunError> evaluate(const Policy&, RunMemory, const nlohmann::json*,
+                                             const struct RunOptions&);
+  explicit Policy(std::shared_ptr<const detail::CompiledPolicy> compiled)
+      : compiled_(std::move(compiled)) {}
+
+  std::shared_ptr<const detail::CompiledPolicy> compiled_;
+};
+
+/// How a run may go: the most instructions it may start, and the most script text the imports
+/// open at one time may hold together.
+struct RunOptions {
+  std::uint64_t fuel_limit = 100000;
+  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
+};
+
+/// Parses `text` once; `name` names it in the locations of run errors (for example its path).
+/// **Example**: compile("alias(0, \"amount\")\nassert_bounds(0, 200, \"amount\")", "d1.tarn").
+Result<Policy, ParseError> compile(std::string_view text, std::string name = {});
+
+/// Runs the policy over `memory` (whose values it changes in place, also when it fails) with an
+/// optional JSON context. The result is what run_script gives for the policy's text, and a run
+/// error is located at the statement that failed.
+/// **Example**: evaluate(policy, {signs, values}, nullptr)->pass.
+Result<RunState, RunError> evaluate(const Policy& policy, RunMemory memory,
+                                    const nlohmann::json* context,
+                                    const RunOptions& options = RunOptions{});
+
+}  // namespace tarn::lang
