@@ -11,8 +11,6 @@
 namespace tarn::lang::unicode {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 UChar32 to_icu(char32_t code_point) { return static_cast<UChar32>(code_point); }

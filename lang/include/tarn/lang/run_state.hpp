@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/result.hpp"
 
 namespace tarn::lang {
@@ -109,17 +110,14 @@ struct RunSettings {
   std::unordered_map<std::string, std::uint64_t> aliases;
 };
 
-/// Most bytes of script text that the imports open at one time may hold together (256 MiB).
-inline constexpr std::uint64_t kOpenImportTextLimit = 268435456;
-
 /// What a run borrows for its whole length, shared by every nesting level.
 struct RunInputs {
   std::span<const std::int8_t> signs;
   std::span<double> values;
   const nlohmann::json* context = nullptr;
-  std::uint64_t fuel_limit = 100000;
+  std::uint64_t fuel_limit = kDefaultFuel;
   /// Tests lower it to exercise the guard without writing hundreds of megabytes.
-  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
+  std::uint64_t open_import_text_limit = kScriptTextLimit;
 };
 
 /// Runs `program` under the fuel rule: for each instruction, check fuel, charge one unit, record
