@@ -18,6 +18,7 @@
 
 #include "tarn/evolution/evolution.hpp"
 #include "tarn/json/number_text.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/source_file.hpp"
 #include "tarn/memory/state_memory.hpp"
@@ -328,7 +329,8 @@ Outcome Handlers::operator()(const Import& instruction) {
   const bool too_large = text ? text->size() > room : text.error().too_large;
   if (too_large) {
     return Message() << "Import failed for '" << std::string_view(instruction.path)
-                     << "': open imports exceed 256 MiB of script text";
+                     << "': open imports exceed " << limit_text(kScriptTextLimit)
+                     << " of script text";
   }
   if (!text) {
     return Message() << "Import failed for '" << std::string_view(instruction.path)

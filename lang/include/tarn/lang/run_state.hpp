@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/result.hpp"
 
 namespace tarn::lang {
@@ -109,9 +110,6 @@ struct RunSettings {
   std::unordered_map<std::string, std::uint64_t> aliases;
 };
 
-/// Most bytes of script text that the imports open at one time may hold together (256 MiB).
-inline constexpr std::uint64_t kOpenImportTextLimit = 268435456;
-
 /// The state memory a run works on, borrowed for its whole length: the signs are read, the
 /// values changed in place (the caller sees the changes, also after a run error).
 struct RunMemory {
@@ -122,9 +120,9 @@ struct RunMemory {
 /// What a run only reads, shared by every nesting level.
 struct RunInputs {
   const nlohmann::json* context = nullptr;
-  std::uint64_t fuel_limit = 100000;
+  std::uint64_t fuel_limit = kDefaultFuel;
   /// Tests lower it to exercise the guard without writing hundreds of megabytes.
-  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
+  std::uint64_t open_import_text_limit = kScriptTextLimit;
 };
 
 /// Appends the lineage as a pretty JSON object with sorted keys (executed_commands,
