@@ -17,6 +17,7 @@
 #include "tarn/json/writer.hpp"
 #include "interpreter.hpp"
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/number_syntax.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/run_state.hpp"
 #include "tarn/lang/runner.hpp"
@@ -63,13 +64,13 @@ void BM_DisplayNumber(benchmark::State& state) {
 }
 BENCHMARK(BM_DisplayNumber);
 
-void BM_ConvertDecimal(benchmark::State& state) {
+void BM_ScanNumber(benchmark::State& state) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(tarn::json::convert_decimal("0.001"));
-    benchmark::DoNotOptimize(tarn::json::convert_decimal("1.3370000000000018e3"));
+    benchmark::DoNotOptimize(tarn::lang::scan_number("0.001"));
+    benchmark::DoNotOptimize(tarn::lang::scan_number("1.3370000000000018e3"));
   }
 }
-BENCHMARK(BM_ConvertDecimal);
+BENCHMARK(BM_ScanNumber);
 
 void BM_JsonString(benchmark::State& state) {
   const std::string text = "AssertBoundsNamed(0.0, 200.0, \"amount\") and a longer plain tail";

@@ -1,12 +1,9 @@
-// The four number text forms and the decimal reader.
+// The four number text forms.
 //
 // Every form starts from one decomposition (sign, shortest round-trip digits, point position) and
 // differs only in where it puts the point, zeros and exponent; each of those choices is a small
 // predicate below with examples. The writers append straight into the caller's string because
 // they run for every number of every report and canonical text, often in long loops.
-//
-// The reader wraps std::from_chars, which is exact but rejects a leading "+" and refuses results
-// outside the double range instead of returning an infinity or a zero; both are mended here.
 #include "tarn/json/number_text.hpp"
 
 #include <algorithm>
@@ -15,10 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <optional>
-#include <string_view>
-#include <system_error>
 
 namespace tarn::json {
 namespace {
@@ -127,144 +121,16 @@ void append_non_finite(std::string& out, double value) {
   }
 }
 
-// The power of ten of the first non-zero digit of a validated unsigned decimal text, saturated
-// far beyond the double range: "123" -> 2, "0.05" -> -2, "0.0001e400" -> 396. nullopt when every
-// digit is 0.
-std::optional<std::int64_t> leading_power(std::string_view text) {
-  constexpr std::int64_t kSaturation = std::int64_t{1} << 52;
-  std::int64_t integer_digits = 0;         // integer digits from the first non-zero one on
-  std::int64_t leading_fraction_zeros = 0;  // fraction zeros before the first non-zero digit
-  bool seen_non_zero = false;
-  bool after_point = false;
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
-    const char c = text[i];
-    if (c == '.') {
-      after_point = true;
-    } else if (!after_point) {
-      seen_non_zero = seen_non_zero || c != '0';
-      integer_digits += seen_non_zero ? 1 : 0;
-    } else if (!seen_non_zero) {
-      seen_non_zero = c != '0';
-      leading_fraction_zeros += seen_non_zero ? 0 : 1;
-    }
-  }
-  if (!seen_non_zero) {
-    return std::nullopt;
-  }
-  std::int64_t exponent = 0;
-  bool exponent_negative = false;
-  if (i < text.size()) {
-    ++i;  // 'e' or 'E'
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-      exponent_negative = text[i] == '-';
-      ++i;
-    }
-    for (; i < text.size(); ++i) {
-      exponent = std::min(exponent * 10 + (text[i] - '0'), kSaturation);
-    }
-  }
-  const std::int64_t power = integer_digits > 0 ? integer_digits - 1 : -(leading_fraction_zeros + 1);
-  return power + (exponent_negative ? -exponent : exponent);
-}
-
-bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
-  if (text.size() != lower_word.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (c != lower_word[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// digits -> D+ ; returns the number of digits taken from the front of `text`.
-std::size_t count_digits(std::string_view text) {
-  std::size_t n = 0;
-  while (n < text.size() && is_digit(text[n])) {
-    ++n;
-  }
-  return n;
-}
-
-// decimal -> (D+ ("." D*)? | "." D+) ([eE] [+-]? D+)?   (the whole of `text`, sign already taken)
-bool is_decimal_body(std::string_view text) {
-  const std::size_t integer = count_digits(text);
-  text.remove_prefix(integer);
-  std::size_t fraction = 0;
-  if (!text.empty() && text.front() == '.') {
-    text.remove_prefix(1);
-    fraction = count_digits(text);
-    text.remove_prefix(fraction);
-  }
-  if (integer + fraction == 0) {
-    return false;
-  }
-  if (text.empty()) {
-    return true;
-  }
-  if (text.front() != 'e' && text.front() != 'E') {
-    return false;
-  }
-  text.remove_prefix(1);
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    text.remove_prefix(1);
-  }
-  const std::size_t exponent = count_digits(text);
-  return exponent > 0 && exponent == text.size();
-}
-
-// Clinger's fast path for the numbers scripts are made of ("0", "200", "0.001", "-21.383029"):
-// at most 15 significant digits, no exponent and at most 22 fraction digits. The digits then form
-// an integer m < 2^53 and 10^f is exact, so the one correctly rounded division m / 10^f is the
-// nearest double, exactly what from_chars returns. nullopt when the text is not of that shape.
-std::optional<double> exact_short_decimal(std::string_view text) {
-  static constexpr std::array<double, 23> kPowersOfTen{
-      1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  constexpr int kMaxDigits = 15;
-  std::uint64_t mantissa = 0;
-  int digits = 0;  // significant digits, from the first non-zero one
-  int fraction = 0;
-  bool after_point = false;
-  for (const char c : text) {
-    if (c == '.') {
-      after_point = true;
-      continue;
-    }
-    if (!is_digit(c)) return std::nullopt;  // an exponent
-    fraction += after_point ? 1 : 0;
-    if (digits == 0 && c == '0') continue;
-    if (++digits > kMaxDigits) return std::nullopt;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (fraction >= static_cast<int>(kPowersOfTen.size())) return std::nullopt;
-  return static_cast<double>(mantissa) / kPowersOfTen[static_cast<std::size_t>(fraction)];
-}
-
-}  // namespace
-
-namespace {
-
 // The usual number in a script or report has a few decimals ("0.001", "2.5", "1e-12"). When the
 // value is exactly what the decimal m / 10^k parses to, with m below 10^15, the digits of m are its
 // shortest form: two different decimals of at most 15 significant digits never parse to the same
 // (normal) double, so no shorter one can. Finding m this way costs a few multiplications instead
 // of the general shortest conversion.
 std::optional<Decomposed> decompose_short_decimal(double magnitude) {
-  static constexpr std::array<double, 16> kPowersOfTen{
-      1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr std::size_t kMaxScale = 15;  // m / 10^k for k up to 15
   constexpr double kLimit = 1e15;
   if (!(magnitude > 0.0)) return std::nullopt;
-  for (std::size_t k = 0; k < kPowersOfTen.size(); ++k) {
+  for (std::size_t k = 0; k <= kMaxScale; ++k) {
     const double scaled = magnitude * kPowersOfTen[k];
     if (!(scaled < kLimit)) return std::nullopt;
     // Any m will do as a candidate: the division below, exact operands rounded once as a parse
@@ -409,47 +275,6 @@ std::string six_decimal(double value) {
   std::string out;
   append_six_decimal(out, value);
   return out;
-}
-
-double convert_decimal(std::string_view validated) {
-  const bool negative = !validated.empty() && validated.front() == '-';
-  std::string_view unsigned_text = validated;
-  if (!unsigned_text.empty() && (unsigned_text.front() == '+' || unsigned_text.front() == '-')) {
-    unsigned_text.remove_prefix(1);
-  }
-  if (const std::optional<double> exact = exact_short_decimal(unsigned_text)) {
-    return negative ? -*exact : *exact;
-  }
-  double magnitude = 0.0;
-  const auto result = std::from_chars(unsigned_text.data(),
-                                      unsigned_text.data() + unsigned_text.size(), magnitude);
-  if (result.ec == std::errc::result_out_of_range) {
-    // from_chars refuses only results that round to zero or beyond the largest double, so the
-    // magnitude's order alone tells which: at least 1 overflows, below 1 underflows. The mantissa
-    // alone is not enough: "0.0000000001e400" overflows.
-    const auto power = leading_power(unsigned_text);
-    magnitude = power.has_value() && *power >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  }
-  return negative ? -magnitude : magnitude;
-}
-
-std::optional<double> parse_decimal(std::string_view text) {
-  std::string_view body = text;
-  const bool negative = !body.empty() && body.front() == '-';
-  if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
-    body.remove_prefix(1);
-  }
-  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
-    const double infinity = std::numeric_limits<double>::infinity();
-    return negative ? -infinity : infinity;
-  }
-  if (equals_ignoring_case(body, "nan")) {
-    return std::numeric_limits<double>::quiet_NaN();
-  }
-  if (!is_decimal_body(body)) {
-    return std::nullopt;
-  }
-  return convert_decimal(text);
 }
 
 }  // namespace tarn::json

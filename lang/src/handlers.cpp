@@ -19,6 +19,7 @@
 #include "tarn/evolution/evolution.hpp"
 #include "tarn/json/number_text.hpp"
 #include "program_storage.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/source_file.hpp"
 #include "tarn/memory/state_memory.hpp"
@@ -344,8 +345,8 @@ Outcome Handlers::operator()(const Import& instruction) {
   const bool too_large = text ? text->size() > room : text.error().too_large;
   if (too_large) {
     return Message(RunErrorCode::ImportTooLarge)
-           << "Import failed for '" << std::string_view(instruction.path)
-           << "': open imports exceed 256 MiB of script text";
+           << "Import failed for '" << std::string_view(instruction.path) << "': open imports exceed "
+           << limit_text(kScriptTextLimit) << " of script text";
   }
   if (!text) {
     return Message(RunErrorCode::ImportFailed)

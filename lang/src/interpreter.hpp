@@ -38,9 +38,9 @@ class Recorder {
 /// What a run only reads, shared by every nesting level.
 struct RunInputs {
   const nlohmann::json* context = nullptr;
-  std::uint64_t fuel_limit = 100000;
+  std::uint64_t fuel_limit = kDefaultFuel;
   /// Tests lower it to exercise the guard without writing hundreds of megabytes.
-  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
+  std::uint64_t open_import_text_limit = kScriptTextLimit;
   /// The name and the text of the program run, for the locations of run errors. With `spans`
   /// (the program was parsed with them), imported files are parsed with spans too and run errors
   /// are located; without, they carry no location.

@@ -31,9 +31,10 @@ std::string replay_hash(double residual) {
 }
 
 Result<void, RunError> build_lineage(RunState& state, std::string_view decision) {
-  if (state.executed_commands.text_length_exceeds(kLineageTextLimit)) {
-    return fail(RunError{RunErrorCode::LineageTooLarge,
-                         "Lineage record exceeds 1 GiB of executed-command text"});
+  if (state.executed_commands.text_length_exceeds(kCommandTextLimit)) {
+    return fail(RunError{RunErrorCode::LineageTooLarge, "Lineage record exceeds " +
+                                                            limit_text(kCommandTextLimit) +
+                                                            " of executed-command text"});
   }
   state.replay_hash = replay_hash(state.residual);
   state.signature = std::string(kSignature);

@@ -15,7 +15,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,7 +26,7 @@
 
 #include "huge_pages.hpp"
 #include "program_storage.hpp"
-#include "tarn/json/number_text.hpp"
+#include "tarn/lang/number_syntax.hpp"
 #include "unicode.hpp"
 
 namespace tarn::lang {
@@ -138,61 +137,12 @@ Step<bool> read_boolean(std::string_view text) {
   return fail(error_at(text, ParseErrorCode::Tag));
 }
 
-std::size_t count_digits(std::string_view text, std::size_t from) {
-  std::size_t i = from;
-  while (i < text.size() && is_digit(text[i])) ++i;
-  return i - from;
-}
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view lower_word) {
-  if (text.size() < lower_word.size()) return false;
-  for (std::size_t i = 0; i < lower_word.size(); ++i) {
-    const char c = text[i];
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != lower_word[i]) return false;
-  }
-  return true;
-}
-
-// special -> "infinity" | "inf" | "nan"      (any letter case, no sign; the longest word wins)
-Step<double> read_special_word(std::string_view text) {
-  if (text.empty() || ((text.front() | 0x20) != 'i' && (text.front() | 0x20) != 'n')) {
-    return fail(error_at(text, ParseErrorCode::Float));  // the common case: "residual()"
-  }
-  struct Word {
-    std::string_view lower;
-    double value;
-  };
-  static constexpr std::array<Word, 3> kWords{{
-      {"infinity", std::numeric_limits<double>::infinity()},
-      {"inf", std::numeric_limits<double>::infinity()},
-      {"nan", std::numeric_limits<double>::quiet_NaN()},
-  }};
-  for (const Word& word : kWords) {
-    if (starts_with_ignoring_case(text, word.lower)) {
-      return Parsed<double>{word.value, text.substr(word.lower.size())};
-    }
-  }
-  return fail(error_at(text, ParseErrorCode::Float));
-}
-
-// The value of a number without an exponent whose digits were gathered as an integer, when that
-// is exact: at most 15 significant digits (below 2^53) and at most 22 fraction digits (10^f exact),
-// so one correctly rounded division gives the nearest double, the value convert_decimal returns.
-std::optional<double> exact_short_number(std::uint64_t digits, int significant, int fraction) {
-  static constexpr std::array<double, 23> kPowersOfTen{
-      1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  if (significant > 15 || fraction >= static_cast<int>(kPowersOfTen.size())) return std::nullopt;
-  return static_cast<double>(digits) / kPowersOfTen[static_cast<std::size_t>(fraction)];
-}
-
-// number   -> sign? mantissa exponent? | special
-// mantissa -> digit+ ("." digit*)? | "." digit+
-// exponent -> ("e" | "E") sign? digit+      (an "e" without digits is a Failure, not a retry)
+// number -> sign? mantissa exponent? | special      (number_syntax.hpp; no sign on a special word)
+// A mantissa followed by "e" without digits is a Failure at the number's first byte, not a retry.
 Step<double> read_number(std::string_view text) {
   // The usual number first: up to 15 digits and nothing that would continue them ("0", "1",
-  // "200"), which are exact as an integer.
+  // "200"), exact as an integer. Leaving these to the scanner costs the flat 100000-statement
+  // workload 7.5% more instructions (62.9 million instead of 58.5 million).
   std::uint64_t whole = 0;
   std::size_t length = 0;
   for (; length < text.size() && length < 15 && is_digit(text[length]); ++length) {
@@ -201,45 +151,13 @@ Step<double> read_number(std::string_view text) {
   if (length > 0 && (length == text.size() || !continues_number(text[length]))) {
     return Parsed<double>{static_cast<double>(whole), text.substr(length)};
   }
-  std::size_t i = 0;
-  const bool negative = i < text.size() && text[i] == '-';
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  // The digits are gathered while they are scanned, so that the usual short number ("0", "200",
-  // "0.001") is converted without a second pass.
-  std::uint64_t digits = 0;
-  int significant = 0;
-  int fraction = 0;
-  const auto gather = [&](std::size_t from, bool after_point) {
-    std::size_t j = from;
-    for (; j < text.size() && is_digit(text[j]); ++j) {
-      const auto digit = static_cast<std::uint64_t>(text[j] - '0');
-      fraction += after_point ? 1 : 0;
-      if (significant == 0 && digit == 0) continue;
-      if (++significant <= 15) digits = digits * 10 + digit;
-    }
-    return j - from;
-  };
-  const std::size_t integral = gather(i, false);
-  i += integral;
-  if (i < text.size() && text[i] == '.') {
-    const std::size_t fraction_digits = gather(i + 1, true);
-    if (integral == 0 && fraction_digits == 0) return read_special_word(text);
-    i += 1 + fraction_digits;
-  } else if (integral == 0) {
-    return read_special_word(text);
+  const Result<ScannedNumber, NumberError> number = scan_number(text);
+  if (!number) {
+    const Severity severity =
+        number.error() == NumberError::ExponentWithoutDigits ? Severity::Failure : Severity::Error;
+    return fail(Fail{severity, text, ParseErrorCode::Float});
   }
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    std::size_t digits_at = i + 1;
-    if (digits_at < text.size() && (text[digits_at] == '+' || text[digits_at] == '-')) ++digits_at;
-    const std::size_t exponent = count_digits(text, digits_at);
-    if (exponent == 0) return fail(Fail{Severity::Failure, text, ParseErrorCode::Float});
-    i = digits_at + exponent;
-    return Parsed<double>{json::convert_decimal(text.substr(0, i)), text.substr(i)};
-  }
-  if (const std::optional<double> exact = exact_short_number(digits, significant, fraction)) {
-    return Parsed<double>{negative ? -*exact : *exact, text.substr(i)};
-  }
-  return Parsed<double>{json::convert_decimal(text.substr(0, i)), text.substr(i)};
+  return Parsed<double>{number->value, text.substr(number->length)};
 }
 
 // comment -> "//" (any character but "\n")* "\n"

@@ -6,21 +6,19 @@
 #include <string>
 #include <string_view>
 
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang::detail {
 
-/// Most bytes of executed-command text a lineage record may hold (1 GiB). A short script nested
-/// deep on a damaged memory starts blocks whose texts total many gigabytes.
-inline constexpr std::uint64_t kLineageTextLimit = 1073741824;
 
 /// "hash_" + the residual's bit pattern in lower-case hex without leading zeros.
 /// **Example**: 0.0 -> "hash_0", -0.0 -> "hash_8000000000000000", 1.0 -> "hash_3ff0000000000000".
 std::string replay_hash(double residual);
 
 /// Sets replay_hash, signature and lineage, or fails (touching nothing) when the executed-command
-/// texts exceed kLineageTextLimit. Measures the texts; renders none.
+/// texts exceed kCommandTextLimit. Measures the texts; renders none.
 Result<void, RunError> build_lineage(RunState& state, std::string_view decision);
 
 /// The report text: the pretty JSON form when json and track_lineage are both on, else the line

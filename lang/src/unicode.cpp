@@ -14,8 +14,6 @@
 namespace tarn::lang::unicode {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // True when `code_point` lies in one of `ranges`, which are sorted and disjoint. A binary search

@@ -11,6 +11,9 @@
 
 namespace tarn::lang::unicode {
 
+/// What an ill-formed sequence decodes as, with length 1 (the character itself takes three bytes).
+inline constexpr char32_t kReplacement = 0xFFFD;
+
 /// One decoded character and the number of bytes it took. An ill-formed sequence decodes as
 /// U+FFFD of length 1, so a caller always makes progress even on bytes that are not UTF-8.
 struct Decoded {

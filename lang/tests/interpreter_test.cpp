@@ -33,7 +33,7 @@ struct Executed {
 };
 
 Executed run_program(std::string_view script, Memory& memory, std::uint64_t fuel_limit = 100000,
-                     std::uint64_t import_limit = kOpenImportTextLimit) {
+                     std::uint64_t import_limit = kScriptTextLimit) {
   auto parsed = parse_program(script);
   EXPECT_TRUE(parsed.has_value()) << script;
   if (!parsed) return {fail(RunError{RunErrorCode::ParseError, "unparsed"}), {}, {}};
@@ -223,7 +223,7 @@ TEST(Import, SelfImportUnderALargeSkippedBlockSharesOneProgram) {
   EXPECT_EQ(large.result.error().message,
             "Import failed for '" + self + "': open imports exceed 256 MiB of script text");
   const std::uint64_t size = testing::read_file(self).size();
-  EXPECT_EQ(large.state.fuel_used, kOpenImportTextLimit / size + 1);
+  EXPECT_EQ(large.state.fuel_used, kScriptTextLimit / size + 1);
 }
 
 // The limit on text held by open imports, lowered so that small files reach it.

@@ -1,5 +1,6 @@
 // Reading script files whole: the platform's failure texts, the UTF-8 check.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -50,6 +51,30 @@ TEST_F(SourceFile, MovedAndReleasedTextsKeepTheirBytes) {
     EXPECT_EQ(assigned.view(), text);
     EXPECT_EQ(std::move(assigned).release(), text);
   }
+}
+
+// A descriptor handed over (standard input) is read from where it stands, into mapped pages when
+// large; a pipe closed without a byte is the empty text, not a FIFO without a writer.
+TEST_F(SourceFile, ReadsDescriptorsFromWhereTheyStand) {
+  const std::string skipped = "// skipped\n";
+  const std::string rest = std::string(100'000, ' ') + "report()\n";
+  testing::write_file(path("script.tarn"), skipped + rest);
+  const int fd = ::open(path("script.tarn").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, static_cast<off_t>(skipped.size()), SEEK_SET),
+            static_cast<off_t>(skipped.size()));
+  const auto read = read_text(fd);
+  ::close(fd);
+  ASSERT_TRUE(read.has_value()) << read.error().reason;
+  EXPECT_EQ(read->view(), rest);
+
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[1]);
+  const auto empty = read_text(ends[0]);
+  ::close(ends[0]);
+  ASSERT_TRUE(empty.has_value()) << empty.error().reason;
+  EXPECT_EQ(empty->view(), "");
 }
 
 TEST_F(SourceFile, Failures) {

@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
   check->add_option("FILE", check_file, "the script to check")->required();
 
   tarn::tool::RunCommandOptions run_options;
-  CLI::App* run = app.add_subcommand("run", "Run the script FILE and print the run result");
+  CLI::App* run = app.add_subcommand("run", "Run the script FILE and print the run result "
+                                            "(\"-\": standard input)");
   run->add_option("FILE", run_options.file, "the script to run")->required();
   add_run_option(*run, "--payload", run_options.payload, "NUMBER",
                  "payload encoded into the state memory");

@@ -10,7 +10,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,9 +19,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "check.hpp"
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/object_writer.hpp"
 #include "tarn/json/writer.hpp"
+#include "tarn/lang/limits.hpp"
+#include "tarn/lang/number_syntax.hpp"
 #include "tarn/lang/runner.hpp"
 #include "tarn/lang/source_file.hpp"
 #include "tarn/memory/state_memory.hpp"
@@ -30,11 +32,7 @@
 namespace tarn::tool {
 namespace {
 
-constexpr std::uint64_t kDefaultFuel = 100000;
 constexpr double kDefaultPayload = 1337.0;
-// The same bound as a lineage record: executed-command texts grow with the square of the nesting
-// depth, and this document holds all of them.
-constexpr std::uint64_t kCommandTextLimit = 1073741824;
 
 ToolOutput usage_error(std::string message) { return {"", "tarn run: " + message + "\n", 2}; }
 
@@ -72,52 +70,6 @@ std::optional<std::int8_t> parse_sign(std::string_view text) {
   return static_cast<std::int8_t>(negative ? -value : value);
 }
 
-bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
-  if (text.size() != lower_word.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != lower_word[i]) return false;
-  }
-  return true;
-}
-
-/// The length of the digit run at the start of `text`.
-std::size_t digit_run(std::string_view text) {
-  std::size_t n = 0;
-  while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
-  return n;
-}
-
-/// A whole text in the script's number syntax: [+-]? (D+ ("." D*)? | "." D+) ([eE] [+-]? D+)?, or
-/// one of the unsigned words nan, inf, infinity in any letter case.
-/// **Example**: "1.e2" -> 100.0, "NaN" -> NaN, "-inf" -> nullopt (a signed word is no number).
-std::optional<double> parse_script_number(std::string_view text) {
-  if (equals_ignoring_case(text, "nan")) return std::numeric_limits<double>::quiet_NaN();
-  if (equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity"))
-    return std::numeric_limits<double>::infinity();
-  std::string_view rest = text;
-  if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
-  const std::size_t whole = digit_run(rest);
-  rest.remove_prefix(whole);
-  std::size_t fraction = 0;
-  if (!rest.empty() && rest.front() == '.') {
-    rest.remove_prefix(1);
-    fraction = digit_run(rest);
-    rest.remove_prefix(fraction);
-  }
-  if (whole == 0 && fraction == 0) return std::nullopt;
-  if (!rest.empty() && (rest.front() == 'e' || rest.front() == 'E')) {
-    rest.remove_prefix(1);
-    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) rest.remove_prefix(1);
-    const std::size_t exponent = digit_run(rest);
-    if (exponent == 0) return std::nullopt;
-    rest.remove_prefix(exponent);
-  }
-  if (!rest.empty()) return std::nullopt;
-  return json::convert_decimal(text);
-}
-
 /// The memory and limits a run uses, after the options have been checked.
 struct RunSetup {
   std::vector<std::int8_t> signs{memory::kDefaultSigns.begin(), memory::kDefaultSigns.end()};
@@ -126,7 +78,7 @@ struct RunSetup {
   // maybe-uninitialised.
   bool has_context = false;
   nlohmann::json context;
-  std::uint64_t fuel = kDefaultFuel;
+  std::uint64_t fuel = lang::kDefaultFuel;
 };
 
 /// Checks every option; the first bad one is a usage error.
@@ -134,7 +86,7 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
   RunSetup setup;
   double payload = kDefaultPayload;
   if (options.payload) {
-    const auto parsed = json::parse_decimal(*options.payload);
+    const auto parsed = lang::parse_command_line_number(*options.payload);
     if (!parsed) return usage_error("invalid --payload value '" + *options.payload + "'");
     payload = *parsed;
   }
@@ -152,7 +104,7 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
   if (options.values) {
     setup.values.clear();
     for (const std::string_view item : split_list(*options.values)) {
-      const auto value = parse_script_number(item);
+      const auto value = lang::parse_script_number(item);
       if (!value) return usage_error("invalid --values value '" + *options.values + "'");
       setup.values.push_back(*value);
     }
@@ -256,17 +208,19 @@ ToolOutput run_command(const RunCommandOptions& options) {
   if (auto* error = std::get_if<ToolOutput>(&setup_or_error)) return std::move(*error);
   RunSetup& setup = std::get<RunSetup>(setup_or_error);
 
-  const auto script = lang::read_text_file(options.file);
-  if (!script)
-    return {"", "tarn: cannot read '" + options.file + "': " + script.error().reason + "\n", 1};
+  auto script = read_script(options.file);
+  if (!script) return std::move(script.error());
 
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
   // One bound serves the limit and sizes the output.
   const std::uint64_t text_bound = run->executed_commands.text_length_bound();
-  if (run->executed_commands.text_length_exceeds(kCommandTextLimit, text_bound)) {
-    return {"", "tarn run: executed-command text exceeds 1 GiB; the run result is not shown\n", 1};
+  if (run->executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound)) {
+    return {"",
+            "tarn run: executed-command text exceeds " + lang::limit_text(lang::kCommandTextLimit) +
+                "; the run result is not shown\n",
+            1};
   }
   ToolOutput output;
   output.out.reserve(result_size_bound(*run, text_bound, setup.values.size()));

@@ -95,6 +95,11 @@ TEST(CheckStdin, DashReadsStandardInput) {
   const ProcessResult failed = tarn_tool({"check", "-"}, options);
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.err, "Parse error: Error(Error { input: \" ()\", code: Tag })\n");
+
+  options.stdin_text = "";  // a pipe closed at once is an empty script
+  const ProcessResult empty = tarn_tool({"check", "-"}, options);
+  EXPECT_EQ(empty.status, 0) << empty.err;
+  EXPECT_EQ(empty.out, "");
 }
 
 TEST(CommandLine, HelpAndVersion) {

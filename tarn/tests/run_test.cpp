@@ -215,6 +215,18 @@ TEST(TarnRun, RunAndReadErrors) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/never.txt"));
 }
 
+TEST(TarnRun, DashReadsStandardInput) {
+  ScratchDir dir;
+  tarn::testing::ProcessOptions options;
+  options.working_directory = dir.path();
+  options.stdin_text = "residual()\n";
+  const ProcessResult result =
+      tarn::testing::run_process(tarn::testing::tool_path("tarn"), {"run", "-"}, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(contains(result.out, "\"executed_commands\": [\n    \"Residual(0.0)\"\n  ],"))
+      << result.out;
+}
+
 TEST(TarnRun, UsageErrors) {
   ScratchDir dir;
   dir.write("r.txt", "report()\n");

@@ -9,7 +9,7 @@
 #include <array>
 #include <limits>
 
-#include "tarn/json/number_text.hpp"
+#include "tarn/lang/number_syntax.hpp"
 
 namespace qrv {
 namespace {
@@ -24,7 +24,9 @@ struct OptionRule {
 constexpr std::array<OptionRule, 5> kOptionRules{{
     {"--payload=",
      [](VerifierOptions& options, std::string_view value) {
-       if (const auto payload = tarn::json::parse_decimal(value)) options.payload = *payload;
+       if (const auto payload = tarn::lang::parse_command_line_number(value)) {
+         options.payload = *payload;
+       }
      }},
     {"--script=",
      [](VerifierOptions& options, std::string_view value) { options.script_path = std::string(value); }},

@@ -14,13 +14,13 @@
 #include "verdict_report.hpp"
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/writer.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/runner.hpp"
 #include "tarn/lang/source_file.hpp"
 
 namespace qrv {
 namespace {
 
-constexpr std::uint64_t kScriptFuel = 100000;
 constexpr std::string_view kRefusedText = "corrupt";
 constexpr double kRefusedResidual = -21.383029;
 
@@ -71,7 +71,8 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
                           std::nullopt, emit_json);
     return;
   }
-  const auto run = tarn::lang::run_script(signs, values, nullptr, *script, kScriptFuel);
+  const auto run =
+      tarn::lang::run_script(signs, values, nullptr, *script, tarn::lang::kDefaultFuel);
   if (!run) {
     append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;

@@ -8,13 +8,14 @@
 
 #include <string_view>
 
+#include "provenance.hpp"
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/object_writer.hpp"
 
 namespace qrv {
 namespace {
 
-constexpr std::string_view kSignature = "ed25519:authentic_core";
+constexpr std::string_view kSignature = kProvenanceSignature;
 
 /// What a decision means for the printed record.
 struct DecisionView {

@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "provenance.hpp"
 #include "tarn/json/writer.hpp"
 
 namespace qrv {
@@ -287,7 +288,7 @@ nlohmann::json to_json(const Cell& cell) {
 // Every built document is signed by the authentic core; the family rows add the rest.
 nlohmann::json build_document(std::span<const Member> family_members) {
   nlohmann::json document = {
-      {"provenance_signature", "ed25519:authentic_core"},
+      {"provenance_signature", kProvenanceSignature},
       {"provenance_verified", true},
   };
   for (const auto& member : family_members) {

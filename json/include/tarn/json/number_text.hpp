@@ -11,9 +11,16 @@
 //   six-decimal   1337.000000 (fixed, six places, ties to even)     -0.000000
 #pragma once
 
+#include <array>
 #include <string>
 
 namespace tarn::json {
+
+/// The powers of ten that a double holds exactly, 10^0 to 10^22: a decimal of at most 15 digits
+/// scaled by one of them is one correctly rounded operation away from its nearest double.
+inline constexpr std::array<double, 23> kPowersOfTen{
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 /// A finite double as value = (negative ? -1 : 1) * 0.DIGITS * 10^point, where DIGITS is the
 /// shortest digit string that round-trips. Zero has digits "0" and point 1.
@@ -49,20 +56,3 @@ std::string six_decimal(double value);
 
 }  // namespace tarn::json
 
-#include <optional>
-#include <string_view>
-
-namespace tarn::json {
-
-/// Converts a decimal text already known to match  [+-]? (D+ ("." D*)? | "." D+) ([eE] [+-]? D+)?
-/// to the nearest double (ties to even). Magnitudes beyond the double range give an infinity with
-/// the sign, magnitudes below it a zero with the sign (std::from_chars reports those as errors).
-/// **Example**: "1e400" -> inf, "-1e-400" -> -0.0, "1." -> 1.0, ".5" -> 0.5.
-double convert_decimal(std::string_view validated);
-
-/// The command-line number syntax: [+-]? then "inf", "infinity" or "nan" in any letter case, or a
-/// decimal as for convert_decimal. Nothing else (no spaces, no hex). nullopt when malformed.
-/// **Example**: "1e3" -> 1000.0, "-INF" -> -inf, " 5" -> nullopt, "0x10" -> nullopt.
-std::optional<double> parse_decimal(std::string_view text);
-
-}  // namespace tarn::json

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -46,8 +47,8 @@ class Policy {
 /// How a run may go: the most instructions it may start, and the most script text the imports
 /// open at one time may hold together.
 struct RunOptions {
-  std::uint64_t fuel_limit = 100000;
-  std::uint64_t open_import_text_limit = kOpenImportTextLimit;
+  std::uint64_t fuel_limit = kDefaultFuel;
+  std::uint64_t open_import_text_limit = kScriptTextLimit;
 };
 
 /// Parses `text` once; `name` names it in the locations of run errors (for example its path).

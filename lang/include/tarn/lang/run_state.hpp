@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/result.hpp"
 
 namespace tarn::lang {
@@ -148,9 +149,6 @@ struct RunSettings {
   bool track_lineage = false;
   std::unordered_map<std::string, std::uint64_t> aliases;
 };
-
-/// Most bytes of script text that the imports open at one time may hold together (256 MiB).
-inline constexpr std::uint64_t kOpenImportTextLimit = 268435456;
 
 /// The state memory a run works on, borrowed for its whole length: the signs are read, the
 /// values changed in place (the caller sees the changes, also after a run error).

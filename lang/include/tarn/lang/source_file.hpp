@@ -1,4 +1,5 @@
-// Reading a script file whole as UTF-8 text: the verifier's script, imported files, `tarn check`.
+// Reading a script whole as UTF-8 text: the verifier's script, imported files, the scripts of
+// `tarn check` and `tarn run` (from standard input too).
 #pragma once
 
 #include <cstddef>
@@ -6,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/result.hpp"
 
 namespace tarn::lang {
@@ -41,8 +43,7 @@ class SourceText {
   std::string release() &&;
 
  private:
-  friend Result<SourceText, ReadError> read_text_file(const std::string& path,
-                                                      std::size_t max_bytes);
+  friend class TextReader;  // fills mapped pages in place
   void unmap() noexcept;
 
   std::string owned_;
@@ -51,16 +52,18 @@ class SourceText {
   std::size_t mapped_bytes_ = 0;
 };
 
-/// The most script text read from one file: 256 MiB, the same bound as the text of all imports
-/// open at once. Without it a device such as /dev/zero would be read until memory runs out.
-inline constexpr std::size_t kMaxScriptBytes = std::size_t{256} << 20;
-
 /// Reads the whole file at `path` (relative to the working directory). A directory, a missing or
 /// unreadable file, more than `max_bytes` of text, a FIFO that no process writes to, and invalid
 /// UTF-8 are failures. "-" is an ordinary file name here.
 /// **Example**: read_text_file("/dev/zero").error().reason == "text exceeds 268435456 bytes".
 Result<SourceText, ReadError> read_text_file(const std::string& path,
-                                             std::size_t max_bytes = kMaxScriptBytes);
+                                             std::size_t max_bytes = kScriptTextLimit);
+
+/// Reads the open descriptor `fd` (standard input, say) from where it stands to its end, by the
+/// rules of read_text_file; it neither closes the descriptor nor changes its flags. A pipe whose
+/// writer has closed it without writing is the empty text here.
+/// **Example**: read_text(STDIN_FILENO) with "report()" piped in -> "report()".
+Result<SourceText, ReadError> read_text(int fd, std::size_t max_bytes = kScriptTextLimit);
 
 /// True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
