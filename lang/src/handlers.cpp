@@ -384,10 +384,11 @@ EnterBody Handlers::enter(const Body& body) const {
 
 std::uint32_t Handlers::file_of(const std::string& path, std::string_view text) {
   const auto known = imports_.file_by_name.find(path);
-  if (known != imports_.file_by_name.end() && imports_.files[known->second].text.data() == text.data()) {
+  if (known != imports_.file_by_name.end() &&
+      imports_.files[known->second - 1].text.data() == text.data()) {
     return known->second;
   }
-  const auto id = static_cast<std::uint32_t>(imports_.files.size());
+  const auto id = static_cast<std::uint32_t>(imports_.files.size() + 1);
   imports_.files.push_back(RunFile{path, text});
   imports_.file_by_name.insert_or_assign(path, id);
   return id;

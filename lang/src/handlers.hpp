@@ -59,7 +59,8 @@ struct ImportState {
   std::unordered_map<std::string, std::shared_ptr<const Program>, TextHash, std::equal_to<>>
       parsed_by_text;
   std::uint64_t open_text_bytes = 0;
-  /// Every file whose statements ran; an import of the same path and text reuses its entry.
+  /// Every imported file whose statements ran, as file 1, 2, ... (file 0 is the program's own
+  /// text); an import of the same path and text reuses its entry.
   std::vector<RunFile> files;
   std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> file_by_name;
 };

@@ -39,28 +39,30 @@ struct Frame {
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
 // The location of the instruction `frame` is running.
-StatementLocation location_in(const Frame& frame, const detail::ImportState& imports) {
+StatementLocation location_in(const Frame& frame, const RunInputs& inputs,
+                              const detail::ImportState& imports) {
   const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
   const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : SourceSpan{};
-  const detail::RunFile& file = imports.files[frame.file];
+  if (frame.file == 0) return locate(inputs.name, inputs.text, span);
+  const detail::RunFile& file = imports.files[frame.file - 1];
   return locate(file.name, file.text, span);
 }
 
 // Adds to `error` where it happened: the instruction running in the innermost frame (unless the
 // error located itself, as a parse error in an imported file does) and the import statements on
 // the way out.
-RunError located(RunError error, const std::vector<Frame>& frames,
+RunError located(RunError error, const std::vector<Frame>& frames, const RunInputs& inputs,
                  const detail::ImportState& imports) {
   std::uint32_t file = frames.back().file;
   if (error.location) {
-    error.imported_from.push_back(location_in(frames.back(), imports));
+    error.imported_from.push_back(location_in(frames.back(), inputs, imports));
   } else {
-    error.location = location_in(frames.back(), imports);
+    error.location = location_in(frames.back(), inputs, imports);
   }
   for (auto frame = frames.rbegin() + 1; frame != frames.rend(); ++frame) {
     if (frame->file == file) continue;
     file = frame->file;
-    error.imported_from.push_back(location_in(*frame, imports));
+    error.imported_from.push_back(location_in(*frame, inputs, imports));
   }
   return error;
 }
@@ -83,12 +85,11 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
           inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
 
   detail::ImportState imports;
-  imports.files.push_back(detail::RunFile{std::string(inputs.name), inputs.text});
   detail::Handlers handlers(memory, inputs, state, settings, imports);
   std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, 0}};
   const auto fail_here = [&](RunError error) -> Result<void, RunError> {
     if (!inputs.spans) return fail(std::move(error));
-    return fail(located(std::move(error), frames, imports));
+    return fail(located(std::move(error), frames, inputs, imports));
   };
 
   while (!frames.empty()) {

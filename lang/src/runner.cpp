@@ -78,7 +78,7 @@ Result<std::shared_ptr<const CompiledPolicy>, ParseError> compile_policy(std::st
   return std::shared_ptr<const CompiledPolicy>(std::move(compiled));
 }
 
-Result<RunState, RunError> evaluate_compiled(std::shared_ptr<const CompiledPolicy> compiled,
+Result<RunState, RunError> evaluate_compiled(const std::shared_ptr<const CompiledPolicy>& compiled,
                                              RunMemory run_memory,
                                              const nlohmann::json* context,
                                              const RunOptions& options) {
@@ -129,7 +129,7 @@ Result<RunState, RunError> run_script(std::span<const std::int8_t> signs, std::s
     return fail(
         RunError{RunErrorCode::ParseError, "Parse error: " + parse_error_text(compiled.error())});
   }
-  return detail::evaluate_compiled(std::move(*compiled), RunMemory{signs, values}, context,
+  return detail::evaluate_compiled(*compiled, RunMemory{signs, values}, context,
                                    RunOptions{.fuel_limit = fuel_limit});
 }
 
