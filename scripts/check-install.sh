@@ -30,6 +30,7 @@ for file in bin/qrv-verifier bin/tarn \
             share/man/man1/qrv-verifier.1 share/man/man1/tarn.1 \
             "$libdir"/libtarn-lang.a "$libdir"/libtarn-json.a "$libdir"/libtarn-memory.a \
             "$libdir"/libtarn-evolution.a \
+            include/tarn/tarn.hpp include/tarn/lang/policy.hpp \
             include/tarn/lang/runner.hpp include/tarn/lang/parser.hpp \
             include/tarn/lang/instruction.hpp include/tarn/lang/run_state.hpp \
             include/tarn/lang/result.hpp include/tarn/memory/state_memory.hpp \
@@ -41,6 +42,11 @@ for file in bin/qrv-verifier bin/tarn \
     missing=1
   fi
 done
+# Only the facade is installed: how a program's tree is stored, allocated and walked stays inside.
+if grep -l -E '(class|struct) (HugePageAllocator|BodyStorage|BodyRecord|ProgramStorage|Walker)[^;]*$' -r "$prefix/include" >&2; then
+  echo "check-install: the headers above expose the library's storage" >&2
+  missing=1
+fi
 # The test helper library is internal.
 if compgen -G "$prefix/$libdir/libtarn-testing*" > /dev/null; then
   echo "check-install: the test helper library must not be installed" >&2

@@ -1,29 +1,30 @@
-// policy-gate: the smallest useful embedding of the tarn policy engine.
+// policy-gate: a host program that embeds the tarn policy engine.
 //
-// A host application keeps its own state memory and context document, parses a policy once to
-// show what it will do, and runs it with run_script. The run changes the host's values in place;
-// the host reads the decision and the report from the returned RunState. Everything a run can
-// fail with arrives as a RunError value, never as an exception or a message on a stream.
+// The host compiles its policy once, then decides many requests with it: each request brings its
+// own inflow figure, which the policy binds into the host's state memory. Two worker threads
+// share the one compiled policy. A run that fails tells the host what went wrong through a code,
+// so the host switches on the code, never on the message.
 #include <array>
 #include <charconv>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "tarn/lang/instruction.hpp"
-#include "tarn/lang/parser.hpp"
-#include "tarn/lang/runner.hpp"
-#include "tarn/memory/state_memory.hpp"
+#include "tarn/tarn.hpp"
 
 namespace {
 
-// The inflow position lost its value; the policy takes the current figure from the context and
-// reports only when the memory is back in balance with a credible inflow.
+// The inflow position lost its value; the policy takes the current figure from the request and
+// reports only when the memory is back in balance with a credible inflow. An inflow above 500 is
+// a bounds violation.
 constexpr std::string_view kPolicy = R"(// rebuild the inflow from the host's figures
 alias(1, "inflow")
 bind_all()
+assert_bounds(0, 500, "inflow")
 require_equilibrium(0.0001)
 if_greater_than("inflow", 100) {
   report()
@@ -36,36 +37,56 @@ std::string shortest(double x) {
   return error == std::errc{} ? std::string(buffer.data(), end) : std::string("?");
 }
 
+// One request: the memory as the host keeps it, with the inflow position lost.
+std::string decide(const tarn::lang::Policy& policy, int inflow) {
+  std::array<double, 4> values = tarn::memory::encode(1337.0);
+  values[1] = 0.0;
+  const nlohmann::json request = {{"inflow", inflow}, {"region", "north"}};
+  const auto run = tarn::lang::evaluate(policy, {tarn::memory::kDefaultSigns, values}, &request);
+  std::string line = "inflow " + std::to_string(inflow) + ": ";
+  if (run) {
+    return line + std::string(tarn::lang::run_decision(*run)) + ", residual " +
+           shortest(run->residual) + ", report " + run->report_text.value_or("(none)");
+  }
+  const tarn::lang::RunError& error = run.error();
+  switch (error.code) {
+    case tarn::lang::RunErrorCode::BoundsAssertion:
+      return line + "refused at line " + std::to_string(error.location->line) + ": " +
+             error.message;
+    case tarn::lang::RunErrorCode::OutOfFuel:
+      return line + "the policy needs more fuel";
+    default:
+      return line + "run error: " + error.message;
+  }
+}
+
 }  // namespace
 
 int main() {
   std::printf("package: tarn %s\n", TARN_PACKAGE_VERSION);
 
-  auto program = tarn::lang::parse_program(kPolicy);
-  if (!program) {
-    std::printf("Parse error: %s\n", tarn::lang::parse_error_text(program.error()).c_str());
+  const auto policy = tarn::lang::compile(kPolicy, "inflow.tarn");
+  if (!policy) {
+    std::printf("parse error: %s\n", tarn::lang::parse_error_text(policy.error()).c_str());
     return 1;
   }
-  std::printf("policy: %zu instructions\n", program->size());
-  for (const auto& instruction : *program) {
-    std::printf("  %s\n", tarn::lang::canonical_text(instruction).c_str());
+  std::printf("policy: %zu statements\n", policy->program().size());
+  for (const auto& statement : policy->program()) {
+    std::printf("  %s\n", tarn::lang::canonical_text(statement).c_str());
   }
 
-  std::array<double, 4> values = tarn::memory::encode(1337.0);
-  values[1] = 0.0;
-  const nlohmann::json context = {{"inflow", 101}, {"region", "north"}};
-
-  auto run = tarn::lang::run_script(tarn::memory::kDefaultSigns, values, &context, kPolicy, 1000);
-  if (!run) {
-    std::printf("run error: %s\n", run.error().message.c_str());
-    return 1;
+  // Two workers decide the requests, each its own half, both with the one compiled policy.
+  const std::vector<int> inflows = {101, 80, 640, 99, 101, 250};
+  std::vector<std::string> decisions(inflows.size());
+  std::vector<std::thread> workers;
+  for (std::size_t worker = 0; worker < 2; ++worker) {
+    workers.emplace_back([&, worker] {
+      for (std::size_t i = worker; i < inflows.size(); i += 2) {
+        decisions[i] = decide(*policy, inflows[i]);
+      }
+    });
   }
-  std::printf("decision: %s\n", std::string(tarn::lang::run_decision(*run)).c_str());
-  std::printf("pass: %s\n", run->pass ? "true" : "false");
-  std::printf("residual: %s\n", shortest(run->residual).c_str());
-  std::printf("fuel used: %llu\n", static_cast<unsigned long long>(run->fuel_used));
-  std::printf("values:");
-  for (double v : values) std::printf(" %s", shortest(v).c_str());
-  std::printf("\nreport: %s\n", run->report_text.value_or("(none)").c_str());
+  for (std::thread& worker : workers) worker.join();
+  for (const std::string& decision : decisions) std::printf("%s\n", decision.c_str());
   return 0;
 }
