@@ -2,14 +2,16 @@
 # Hardening checks, run by CI after scripts/test.sh:
 #  1. the whole test suite (corpus replays included) built with AddressSanitizer and
 #     UndefinedBehaviorSanitizer in build-sanitize/; any report aborts the test that caused it;
-#  2. a short libFuzzer run of each fuzz target (clang, build-fuzz/) on a copy of its corpus;
+#  2. the library's tests built with ThreadSanitizer in build-tsan/, run for the tests that share
+#     one compiled policy between threads;
+#  3. a short libFuzzer run of each fuzz target (clang, build-fuzz/) on a copy of its corpus;
 #     a crash, leak, timeout, out-of-memory or oracle failure fails the script, and the input
 #     that caused it is kept in $TARN_FUZZ_WORK/<target>/ (default: a fresh directory in /tmp).
 #
 #   scripts/hardening.sh                  # both steps
 #   FUZZ_SECONDS=60 scripts/hardening.sh  # longer fuzz runs (default 20 s per target)
-#   scripts/hardening.sh sanitize|fuzz    # one step only
-# TARN_SANITIZE_BUILD_DIR and TARN_FUZZ_BUILD_DIR pick other build directories.
+#   scripts/hardening.sh sanitize|threads|fuzz    # one step only
+# TARN_SANITIZE_BUILD_DIR, TARN_TSAN_BUILD_DIR and TARN_FUZZ_BUILD_DIR pick other build directories.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -18,6 +20,7 @@ fuzz_seconds=${FUZZ_SECONDS:-20}
 targets=(parse_program run_script verifier_args)
 sanitize_dir=${TARN_SANITIZE_BUILD_DIR:-build-sanitize}
 fuzz_dir=${TARN_FUZZ_BUILD_DIR:-build-fuzz}
+tsan_dir=${TARN_TSAN_BUILD_DIR:-build-tsan}
 
 if [[ $steps == all || $steps == sanitize ]]; then
   echo "hardening: test suite under ASan and UBSan ($sanitize_dir/)" >&2
@@ -27,6 +30,16 @@ if [[ $steps == all || $steps == sanitize ]]; then
   ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$sanitize_dir" --output-on-failure --parallel "$(nproc)"
+fi
+
+if [[ $steps == all || $steps == threads ]]; then
+  echo "hardening: shared policies under ThreadSanitizer ($tsan_dir/)" >&2
+  if [[ ! -f $tsan_dir/CMakeCache.txt ]]; then
+    cmake -S . -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_SANITIZE_THREAD=ON >&2
+  fi
+  cmake --build "$tsan_dir" --parallel "$(nproc)" --target tarn-lang-tests >&2
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    "$tsan_dir/lang/tarn-lang-tests" --gtest_filter='Policy.*' >&2
 fi
 
 if [[ $steps == all || $steps == fuzz ]]; then
