@@ -20,8 +20,11 @@ prefix="$work/prefix"
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$cache" | head -n 1; }
 
 echo "check-install: installing into $prefix"
-cmake --install "$build" --prefix "$prefix" > "$work/install.log" ||
+# Staged under DESTDIR, so that a destination given as an absolute path (the Python module's may
+# be) stays inside $work too; the package is relocatable, so the staged prefix works as well.
+DESTDIR="$work/stage" cmake --install "$build" --prefix "$prefix" > "$work/install.log" ||
   { cat "$work/install.log" >&2; exit 1; }
+prefix="$work/stage$prefix"
 
 libdir="$(cache_value CMAKE_INSTALL_LIBDIR)"
 libdir="${libdir:-lib}"
@@ -59,6 +62,23 @@ fi
 grep -qx "Status: OPEN" "$work/verifier.out" ||
   { echo "check-install: installed qrv-verifier printed:" >&2; cat "$work/verifier.out" >&2; exit 1; }
 tool_version="$("$prefix/bin/tarn" --version)"
+
+# The Python module imports from where it was installed and gives the installed verifier's verdict.
+if [[ "$(cache_value TARN_BUILD_PYTHON)" =~ ^(ON|TRUE|YES|1)$ ]]; then
+  site="$(cache_value TARN_PYTHON_INSTALL_DIR)"
+  if [[ "$site" == /* ]]; then site="$work/stage$site"; else site="$prefix/$site"; fi
+  printf 'report()' > "$work/report.tarn"
+  "$prefix/bin/qrv-verifier" --script="$work/report.tarn" > "$work/verdict.expected"
+  (cd "$work" && PYTHONPATH="$site" "$(cache_value Python3_EXECUTABLE)" -c \
+     "import sys, tarn; assert tarn.__file__.startswith(sys.argv[1]); print(tarn.verify('report()'), end='')" \
+     "$site") > "$work/verdict.python" ||
+    { echo "check-install: the Python module does not import from $site" >&2; exit 1; }
+  for file in __init__.pyi py.typed; do
+    [[ -e "$site/tarn/$file" ]] || { echo "check-install: not installed: $site/tarn/$file" >&2; exit 1; }
+  done
+  diff -u "$work/verdict.expected" "$work/verdict.python" >&2 ||
+    { echo "check-install: tarn.verify differs from the installed qrv-verifier" >&2; exit 1; }
+fi
 
 generator=()
 command -v ninja > /dev/null && generator=(-G Ninja)
