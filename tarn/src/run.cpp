@@ -214,19 +214,24 @@ ToolOutput run_command(const RunCommandOptions& options) {
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
+  auto document = run_result_document(*run, setup.values);
+  if (!document) return {"", "tarn run: " + document.error() + "\n", 1};
+  *document += '\n';
+  return {std::move(*document), "", 0};
+}
+
+Result<std::string, std::string> run_result_document(const lang::RunState& state,
+                                                     std::span<const double> values) {
   // One bound serves the limit and sizes the output.
-  const std::uint64_t text_bound = run->executed_commands.text_length_bound();
-  if (run->executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound)) {
-    return {"",
-            "tarn run: executed-command text exceeds " + lang::limit_text(lang::kCommandTextLimit) +
-                "; the run result is not shown\n",
-            1};
+  const std::uint64_t text_bound = state.executed_commands.text_length_bound();
+  if (state.executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound)) {
+    return fail("executed-command text exceeds " + lang::limit_text(lang::kCommandTextLimit) +
+                "; the run result is not shown");
   }
-  ToolOutput output;
-  output.out.reserve(result_size_bound(*run, text_bound, setup.values.size()));
-  append_result(output.out, *run, setup.values);
-  output.out += '\n';
-  return output;
+  std::string document;
+  document.reserve(result_size_bound(state, text_bound, values.size()));
+  append_result(document, state, values);
+  return document;
 }
 
 }  // namespace tarn::tool

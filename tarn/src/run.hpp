@@ -2,7 +2,11 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+
+#include "tarn/lang/result.hpp"
+#include "tarn/lang/run_state.hpp"
 
 #include "tool_output.hpp"
 
@@ -20,5 +24,12 @@ struct RunCommandOptions {
 };
 
 ToolOutput run_command(const RunCommandOptions& options);
+
+/// The run result as `tarn run` prints it (pretty JSON, every member always there, without the
+/// final line feed) for a run that left the memory's values at `values`; or why it cannot be
+/// shown (the executed-command text is past its limit). `tarn test` compares its expectations
+/// with this document, so that the two commands cannot disagree on a member.
+Result<std::string, std::string> run_result_document(const lang::RunState& state,
+                                                     std::span<const double> values);
 
 }  // namespace tarn::tool
