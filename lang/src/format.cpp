@@ -131,16 +131,10 @@ void write_gap(std::string& out, std::string_view text, std::size_t from, std::s
       ++at;
       continue;
     }
-    // A comment: the text parsed, so "//" stands here and a line feed ends it.
-    const std::string_view comment = comment_at(text, at);
-    if (out.empty()) {
-      // the first line of the text
-    } else if (line_feeds == 0) {
-      out += ' ';  // after its statement, on the statement's line
-    } else {
-      out += line_feeds >= 2 ? "\n\n" : "\n";
-    }
-    out.append(comment);
+    // A comment: the text parsed, so "//" stands here and a line feed ends it. With no line
+    // feed since the last item, that item is a statement and the comment stays on its line.
+    if (!out.empty()) out += line_feeds == 0 ? " " : line_feeds == 1 ? "\n" : "\n\n";
+    out.append(comment_at(text, at));
     at = text.find('\n', at) + 1;
     line_feeds = 1;
   }

@@ -258,7 +258,7 @@ class Runner {
     // Statements are matched by their place in the text: another test file's compilation of
     // the same file has other addresses but the same spans.
     std::error_code ignored;
-    const std::string key = fs::weakly_canonical(fs::absolute(script), ignored).string();
+    const std::string key = fs::weakly_canonical(fs::absolute(script, ignored), ignored).string();
     auto [entry, fresh] = coverage_.try_emplace(key);
     PolicyCoverage& coverage = entry->second;
     if (fresh) {
