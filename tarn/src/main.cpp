@@ -1,4 +1,5 @@
-// The `tarn` tool: `tarn check FILE` and `tarn run FILE [options]`.
+// The `tarn` tool: `tarn check FILE`, `tarn run FILE [options]`, `tarn fmt FILE...` and
+// `tarn test [PATH...]`.
 //
 // main only parses the command line (CLI11), calls one subcommand, writes the ToolOutput it
 // returns and picks the exit status; the subcommands never print, so tests run them in-process.
@@ -16,7 +17,9 @@
 
 #include "check.hpp"
 #include "tarn/lang/write_text.hpp"
+#include "fmt.hpp"
 #include "run.hpp"
+#include "test_runner.hpp"
 #include "tool_output.hpp"
 
 namespace {
@@ -76,6 +79,30 @@ int main(int argc, char** argv) {
   add_run_option(*run, "--context", run_options.context, "JSONFILE", "JSON context document");
   add_run_option(*run, "--fuel", run_options.fuel, "N", "fuel limit of the run");
 
+  tarn::tool::FmtCommandOptions fmt_options;
+  CLI::App* fmt = app.add_subcommand("fmt", "Print each FILE in the standard layout "
+                                            "(\"-\": standard input)");
+  fmt->add_option("FILE", fmt_options.files, "the scripts to format")->required();
+  fmt->add_flag("-w", fmt_options.write, "rewrite the files in place instead of printing them");
+  fmt->add_flag("--check", fmt_options.check,
+                "print the names of the files that are not formatted; exit 1 if any");
+  fmt->add_flag("--diff", fmt_options.diff, "print what formatting would change, as a unified diff");
+
+  tarn::tool::TestCommandOptions test_options;
+  CLI::App* test = app.add_subcommand("test", "Run the cases of the *.test.toml files under each "
+                                              "PATH (default: the working directory)");
+  test->add_option("PATH", test_options.paths, "test files and folders");
+  test->add_option_function<std::string>(
+          "--run", [&](const std::string& pattern) { test_options.run = pattern; },
+          "run only the cases whose name matches this regular expression")
+      ->type_name("REGEX");
+  test->add_option_function<std::string>(
+          "--junit", [&](const std::string& file) { test_options.junit = file; },
+          "also write the results as JUnit XML to FILE")
+      ->type_name("FILE");
+  test->add_flag("--coverage{text}", test_options.coverage,
+                 "list the statements no case started; --coverage=json prints JSON instead");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -90,6 +117,8 @@ int main(int argc, char** argv) {
 
   try {
     if (check->parsed()) return emit(tarn::tool::check_command(check_file));
+    if (fmt->parsed()) return emit(tarn::tool::fmt_command(fmt_options));
+    if (test->parsed()) return emit(tarn::tool::test_command(test_options));
     return emit(tarn::tool::run_command(run_options));
   } catch (const std::bad_alloc&) {
     // Everything the command held is freed by now; the message itself needs no memory.

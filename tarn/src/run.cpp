@@ -269,23 +269,30 @@ ToolOutput run_command(const RunCommandOptions& options) {
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
-  // One bound serves the limit and sizes the output. Past the limit the run still succeeded (a
-  // report file may have been written): the result is shown without the texts. Its lineage is
-  // null then, as a run whose lineage record would pass the same limit fails.
-  const std::uint64_t text_bound = run->executed_commands.text_length_bound();
-  const bool omit_commands =
-      run->executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound);
+  bool commands_omitted = false;
   ToolOutput output;
-  output.out.reserve(
-      result_size_bound(*run, omit_commands ? 0 : text_bound, setup.values.size()));
-  append_result(output.out, *run, setup.values, omit_commands);
-  if (omit_commands) {
+  output.out = run_result_document(*run, setup.values, &commands_omitted);
+  output.out += '\n';
+  if (commands_omitted) {
     output.err = "tarn run: executed-command text exceeds " +
                  lang::limit_text(lang::kCommandTextLimit) +
                  "; the result gives only its count, executed_commands_omitted\n";
   }
-  output.out += '\n';
   return output;
+}
+
+std::string run_result_document(const lang::RunState& state, std::span<const double> values,
+                                bool* commands_omitted) {
+  // One bound serves the limit and sizes the output. Past the limit the run still succeeded (a
+  // report file may have been written): the result is shown without the texts. Its lineage is
+  // null then, as a run whose lineage record would pass the same limit fails.
+  const std::uint64_t text_bound = state.executed_commands.text_length_bound();
+  const bool omit = state.executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound);
+  if (commands_omitted != nullptr) *commands_omitted = omit;
+  std::string document;
+  document.reserve(result_size_bound(state, omit ? 0 : text_bound, values.size()));
+  append_result(document, state, values, omit);
+  return document;
 }
 
 }  // namespace tarn::tool
