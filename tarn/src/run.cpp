@@ -76,9 +76,9 @@ std::optional<std::int8_t> parse_sign(std::string_view text) {
 constexpr std::size_t kQuotedTextLimit = 200;
 
 /// The JSON library's document builder (the one its parse() uses), which keeps the message of
-/// the error that stops it instead of throwing it. The library quotes the token it stopped at whole, so a number of a
-/// million digits would be echoed whole; the message keeps the token's first kQuotedTextLimit
-/// bytes.
+/// the error that stops it instead of throwing it. The library quotes the token it stopped at
+/// whole, so a number of a million digits would be echoed whole; the message keeps the token's
+/// first kQuotedTextLimit bytes.
 class ContextBuilder : public nlohmann::detail::json_sax_dom_parser<nlohmann::json> {
  public:
   explicit ContextBuilder(nlohmann::json& document) : json_sax_dom_parser(document) {}
@@ -287,7 +287,8 @@ std::string run_result_document(const lang::RunState& state, std::span<const dou
   // report file may have been written): the result is shown without the texts. Its lineage is
   // null then, as a run whose lineage record would pass the same limit fails.
   const std::uint64_t text_bound = state.executed_commands.text_length_bound();
-  const bool omit = state.executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound);
+  const bool omit =
+      state.executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound);
   if (commands_omitted != nullptr) *commands_omitted = omit;
   std::string document;
   document.reserve(result_size_bound(state, omit ? 0 : text_bound, values.size()));

@@ -336,7 +336,9 @@ class Runner {
     }
 
     const auto run = [&]() -> Result<lang::RunState, lang::RunError> {
-      if (!loaded.policy) return fail(lang::RunError(lang::RunErrorCode::ParseError, *loaded.parse_error));
+      if (!loaded.policy) {
+        return fail(lang::RunError(lang::RunErrorCode::ParseError, *loaded.parse_error));
+      }
       return lang::evaluate(*loaded.policy, {signs, values}, context,
                             lang::RunOptions{.fuel_limit = test.fuel});
     }();
@@ -382,7 +384,8 @@ class Runner {
     }
     if (test.executed_contains.empty()) return;
     if (!document.contains("executed_commands")) {
-      differences.push_back("executed_commands: past their limit and omitted from this run's result");
+      differences.push_back(
+          "executed_commands: past their limit and omitted from this run's result");
       return;
     }
     const nlohmann::json& commands = document.at("executed_commands");
