@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 # libicu-dev is not linked by the tools: the test suite checks the Unicode tables against it.
 # pybind11-dev, python3-dev and python3-pytest build and test the Python module.
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libicu-dev
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libicu-dev
           libgtest-dev libgmock-dev groff-base man-db pybind11-dev python3-dev python3-pytest)
 missing=()
 for p in "${packages[@]}"; do

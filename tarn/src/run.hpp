@@ -2,7 +2,11 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+
+#include "tarn/lang/result.hpp"
+#include "tarn/lang/run_state.hpp"
 
 #include "tool_output.hpp"
 
@@ -20,5 +24,13 @@ struct RunCommandOptions {
 };
 
 ToolOutput run_command(const RunCommandOptions& options);
+
+/// The run result as `tarn run` prints it (pretty JSON, every member always there, without the
+/// final line feed) for a run that left the memory's values at `values`. Past the limit of
+/// executed-command text, the texts give way to their count (executed_commands_omitted) and
+/// `commands_omitted` is set. `tarn test` compares its expectations with this document, so that
+/// the two commands cannot disagree on a member.
+std::string run_result_document(const lang::RunState& state, std::span<const double> values,
+                                bool* commands_omitted = nullptr);
 
 }  // namespace tarn::tool
