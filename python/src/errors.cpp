@@ -7,8 +7,6 @@
 
 #include <string>
 
-#include "tarn/lang/limits.hpp"
-
 namespace tarn::python {
 namespace {
 
@@ -134,18 +132,6 @@ void raise_run_error(const lang::RunError& error) {
   }
   members["imported_from"] = std::move(imported_from);
   raise_with(run_error_type, error.message, members);
-}
-
-void raise_result_too_large() {
-  const std::string message = "executed-command text exceeds " +
-                              lang::limit_text(lang::kCommandTextLimit) +
-                              "; the run result is not shown";
-  py::dict members;
-  members["code"] = "result-too-large";
-  members["message"] = message;
-  members["location"] = py::none();
-  members["imported_from"] = py::list();
-  raise_with(run_error_type, message, members);
 }
 
 }  // namespace tarn::python

@@ -32,8 +32,4 @@ py::dict parse_error_diagnostic(std::string_view text, std::string_view file,
 /// Raises tarn.RunError with the error's code, message and locations.
 [[noreturn]] void raise_run_error(const lang::RunError& error);
 
-/// Raises tarn.RunError for a run whose executed-command text is too large to show, as
-/// `tarn run` refuses to print it.
-[[noreturn]] void raise_result_too_large();
-
 }  // namespace tarn::python

@@ -20,6 +20,7 @@
 #include "memory_check.hpp"
 #include "options.hpp"
 #include "run_document.hpp"
+#include "tarn/lang/format.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/policy.hpp"
@@ -55,10 +56,9 @@ RunMemory memory_argument(py::handle payload, py::handle corrupt_index, py::hand
     const std::uint64_t index = count_argument(corrupt_index, "corrupt_index");
     if (index >= memory.values.size()) {
       std::string message = "corrupt_index " + std::to_string(index);
-      message += memory.values.empty()
-                     ? " names no position: the memory has no values"
-                     : " is outside the memory's positions 0 to " +
-                           std::to_string(memory.values.size() - 1);
+      message += memory.values.empty() ? " names no position: the memory has no values"
+                                       : " is outside the memory's positions 0 to " +
+                                             std::to_string(memory.values.size() - 1);
       throw py::value_error(message);
     }
     memory::corrupt(memory.values, index);
@@ -75,6 +75,13 @@ lang::Policy compile_policy(const py::object& text, const py::object& name) {
   }();
   if (!policy) raise_parse_error(source, file, policy.error());
   return std::move(*policy);
+}
+
+std::string format_text(const py::object& text, const py::object& name) {
+  const std::string_view source = policy_text_argument(text);
+  auto formatted = lang::format_policy(source);
+  if (!formatted) raise_parse_error(source, text_argument(name, "name"), formatted.error());
+  return std::move(*formatted);
 }
 
 CheckResult check_text(const py::object& text, const py::object& name) {
@@ -104,18 +111,17 @@ py::dict run_policy(const lang::Policy& policy, const py::object& payload,
   const nlohmann::json context_document = has_context ? context_argument(context) : nullptr;
   const lang::RunOptions options{.fuel_limit = count_argument(fuel, "fuel")};
 
-  bool too_large = false;
+  bool omit_commands = false;
   auto run = [&] {
     py::gil_scoped_release unlocked;
     auto state = lang::evaluate(policy, {memory.signs, memory.values},
                                 has_context ? &context_document : nullptr, options);
-    // As `tarn run` refuses to print it: the texts of a deep run can total many gigabytes.
-    too_large = state && state->executed_commands.text_length_exceeds(lang::kCommandTextLimit);
+    // As in `tarn run`: the texts of a deep run can total many gigabytes.
+    omit_commands = state && state->executed_commands.text_length_exceeds(lang::kCommandTextLimit);
     return state;
   }();
   if (!run) raise_run_error(run.error());
-  if (too_large) raise_result_too_large();
-  return run_document(*run, memory.values);
+  return run_document(*run, memory.values, omit_commands);
 }
 
 std::string verify_text(const py::object& text, const py::object& payload,
@@ -180,6 +186,9 @@ PYBIND11_MODULE(_tarn, module) {
   module.def("compile", &compile_policy, arg("text"), py::kw_only(), arg("name") = kDefaultName,
              "Parses a policy once, for many runs; raises ParseError when it does not parse. "
              "`name` names the text in error locations.");
+  module.def("format", &format_text, arg("text"), py::kw_only(), arg("name") = kDefaultName,
+             "The text in the standard layout, as `tarn fmt` prints it; raises ParseError when "
+             "it does not parse.");
   module.def("check", &check_text, arg("text"), py::kw_only(), arg("name") = kDefaultName,
              "Parses a policy and runs nothing: CheckResult(ok, canonical, diagnostics).");
   module.def("verify", &verify_text, arg("text"), py::kw_only(), arg("payload") = 1337,

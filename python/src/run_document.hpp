@@ -19,9 +19,12 @@ namespace py = pybind11;
 /// Makes the member names, once, when the module is imported.
 void make_member_names();
 
-/// The whole result of a run whose memory ends as `values`: every member always there.
+/// The whole result of a run whose memory ends as `values`: every member always there. With
+/// `omit_commands` (the command texts pass their limit) the texts give way to their count,
+/// executed_commands_omitted, as in `tarn run`.
 /// **Example**: a run of "report()" -> {"budget_limit": None, "decision": "ALLOW", ...,
 /// "report_text": "Final Residual: 0.000000, Pass: true", ...}.
-py::dict run_document(const lang::RunState& state, std::span<const double> values);
+py::dict run_document(const lang::RunState& state, std::span<const double> values,
+                      bool omit_commands);
 
 }  // namespace tarn::python

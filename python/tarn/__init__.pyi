@@ -1,7 +1,7 @@
 """The tarn policy engine in process."""
 
 from collections.abc import Mapping, Sequence
-from typing import Literal, TypedDict, Union, final
+from typing import Literal, NotRequired, TypedDict, Union, final
 
 JSONValue = Union[None, bool, int, float, str, Sequence["JSONValue"], Mapping[str, "JSONValue"]]
 
@@ -44,14 +44,17 @@ class Lineage(TypedDict):
     identity: str | None
 
 # The result document of `tarn run`, member by member ("pass" is a keyword, hence this form).
-# A number that is not finite is None, as the JSON document writes null.
+# A number that is not finite is None, as the JSON document writes null. When the executed
+# commands' texts pass 1 GiB, executed_commands gives way to their count,
+# executed_commands_omitted, as in `tarn run`.
 RunDocument = TypedDict(
     "RunDocument",
     {
         "budget_limit": float | None,
         "decision": Literal["ALLOW", "DENY", "ESCALATE"],
         "escalation": str | None,
-        "executed_commands": list[str],
+        "executed_commands": NotRequired[list[str]],
+        "executed_commands_omitted": NotRequired[int],
         "fuel_used": int,
         "healed_indices": list[int],
         "identity": str | None,
@@ -91,9 +94,7 @@ class RunError(Exception):
 
     `code` is stable: "out-of-fuel", "bounds-assertion", "unknown-alias", "no-context",
     "missing-context-key", "position-out-of-range", "memory-shape", "import-failed",
-    "import-too-large", "import-parse-error", "parse-error", "lineage-too-large", or
-    "result-too-large" for a run whose executed-command text (over 1 GiB) `tarn run` would not
-    print either."""
+    "import-too-large", "import-parse-error", "parse-error" and "lineage-too-large"."""
 
     code: str
     message: str
@@ -142,6 +143,10 @@ def compile(text: str, *, name: str = "policy.tarn") -> Policy:
 
 def check(text: str, *, name: str = "policy.tarn") -> CheckResult:
     """Parses a policy and runs nothing."""
+
+def format(text: str, *, name: str = "policy.tarn") -> str:
+    """The text in the standard layout, as `tarn fmt` prints it; it moves white space only.
+    Raises ParseError when the text does not parse."""
 
 def verify(
     text: str, *, payload: float = 1337, corrupt_index: int | None = None, json: bool = False

@@ -96,6 +96,8 @@ def tool(*arguments, cwd):
 # `tarn run` (and the module) they run under.
 RUN_TABLE = [
     ("report()", {}),
+    # A block nested 20000 deep on a damaged memory: gigabytes of command texts, counted instead.
+    ("report()\n" + "if_broken {" * 20000 + "}" * 20000, {"corrupt_index": 1}),
     ("if_broken { evolve(2) }\ndata(0)\nresidual()\nresidual()", {"corrupt_index": 2}),
     ("budget_limit(2.5)\ntime_window(3600.9)\nvolatility_limit(1e-5)\nmax_exposure(1e300)\n"
      "link_identity(\"ops@example.org\")\ngenerate_zk_proof(true)\nescalate(\"review\")\n"
@@ -107,7 +109,7 @@ RUN_TABLE = [
 ]
 
 
-@pytest.mark.parametrize("script, options", RUN_TABLE)
+@pytest.mark.parametrize("script, options", RUN_TABLE, ids=lambda value: repr(value)[:40])
 def test_run_gives_the_document_of_tarn_run(tmp_path, monkeypatch, script, options):
     (tmp_path / "p.tarn").write_text(script)
     arguments = ["tarn", "run", "p.tarn"]
@@ -157,6 +159,15 @@ def test_parse_errors_are_located(tmp_path):
         assert checked.diagnostics == error.diagnostics
         [diagnostic] = checked.diagnostics
         assert [place["line"] for place in diagnostic["related"]] == ([related] if related else [])
+
+
+def test_format_prints_what_tarn_fmt_prints(tmp_path):
+    messy = "// a comment\n\n\nif_broken{evolve(1)}  // heal\nassert_bounds(0,1,\"x\")"
+    (tmp_path / "p.tarn").write_text(messy)
+    assert tarn.format(messy) == tool("tarn", "fmt", "p.tarn", cwd=tmp_path).stdout
+    with pytest.raises(tarn.ParseError) as failure:
+        tarn.format("report()\nif_broken {", name="p.tarn")
+    assert (failure.value.line, failure.value.column) == (2, 12)
 
 
 def test_run_errors_carry_code_message_and_location(tmp_path, monkeypatch):
