@@ -86,7 +86,8 @@ class ParseError(Exception):
     code: str
     message: str
     engine_text: str
-    """What `tarn check` and `tarn run` print, e.g. `Parse error: Error(Error { input: "foo", code: Tag })`."""
+    """What `tarn check` and `tarn run` print, such as
+    `Parse error: Error(Error { input: "foo", code: Tag })`."""
     diagnostics: list[Diagnostic]
 
 class RunError(Exception):
@@ -139,7 +140,8 @@ class Policy:
         RunError when the run fails, TypeError or ValueError for a bad argument."""
 
 def compile(text: str, *, name: str = "policy.tarn") -> Policy:
-    """Parses a policy once, for many runs; `name` names it in error locations. Raises ParseError."""
+    """Parses a policy once, for many runs; `name` names it in error locations.
+    Raises ParseError when it does not parse."""
 
 def check(text: str, *, name: str = "policy.tarn") -> CheckResult:
     """Parses a policy and runs nothing."""

@@ -5,6 +5,7 @@ outputs in process, and a table of scripts that sets every member of the result 
 give the dict that json.loads reads from `tarn run`. TARN_BIN_DIR names the built tools.
 """
 
+import ast
 import json
 import os
 import shutil
@@ -60,7 +61,7 @@ def example_runs():
 
 @pytest.fixture
 def policies(tmp_path, monkeypatch):
-    """A copy of the example policies as the working directory: imports and reports resolve there."""
+    """A copy of the example policies as the working directory: imports and reports resolve."""
     shutil.copytree(EXAMPLES, tmp_path / "policies")
     monkeypatch.chdir(tmp_path / "policies")
     return tmp_path / "policies"
@@ -152,7 +153,7 @@ def test_parse_errors_are_located(tmp_path):
         assert (error.line, error.column, error.code) == (line, column, "parse-error")
         assert error.engine_text == engine_text
         assert str(error) == f"p.tarn:{line}:{column}: {engine_text}"
-        before = text.encode()[:error.offset].decode()  # the offset counts bytes, columns characters
+        before = text.encode()[:error.offset].decode()  # offsets count bytes, columns characters
         assert (before.count("\n") + 1, len(before) - before.rfind("\n")) == (line, column)
         checked = tarn.check(text, name="p.tarn")
         assert (checked.ok, checked.canonical) == (False, None)
@@ -250,3 +251,14 @@ def test_threads_share_one_policy():
     for thread in threads:
         thread.join()
     assert all(result == expected for result in results)
+
+
+def test_the_type_stubs_describe_the_module():
+    stub = ast.parse((Path(tarn.__file__).parent / "__init__.pyi").read_text())
+    stubbed = {node.name: node for node in stub.body
+               if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
+    assert {name for name in dir(tarn._tarn) if not name.startswith("_")} <= set(stubbed)
+    for name in ("CheckResult", "Policy"):
+        members = {node.name for node in stubbed[name].body if isinstance(node, ast.FunctionDef)}
+        assert members == {member for member in dir(getattr(tarn, name))
+                           if not member.startswith("_")}
