@@ -5,7 +5,7 @@
 // RunOptions::files. Four come with the library:
 //
 //   WorkingDirectoryFiles  names are paths, relative ones against the process's working
-//                          directory (the default, and what qrv-verifier and `tarn run` use);
+//                          directory (the default: qrv-verifier, `tarn run` without --root);
 //   ConfinedFiles          names resolve beneath one folder and never leave it;
 //   MemoryFiles            texts kept in memory by name; reports stay in the run state;
 //   NoFiles                nothing can be imported and no report is written.
