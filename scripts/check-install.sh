@@ -36,7 +36,8 @@ for file in bin/qrv-verifier bin/tarn \
             include/tarn/tarn.hpp include/tarn/lang/policy.hpp \
             include/tarn/lang/runner.hpp include/tarn/lang/parser.hpp \
             include/tarn/lang/instruction.hpp include/tarn/lang/run_state.hpp \
-            include/tarn/lang/result.hpp include/tarn/memory/state_memory.hpp \
+            include/tarn/lang/result.hpp include/tarn/lang/file_access.hpp \
+            include/tarn/memory/state_memory.hpp \
             include/tarn/evolution/evolution.hpp include/tarn/json/number_text.hpp \
             "$libdir"/cmake/Tarn/TarnConfig.cmake "$libdir"/cmake/Tarn/TarnConfigVersion.cmake \
             "$libdir"/cmake/Tarn/TarnTargets.cmake; do
@@ -97,7 +98,7 @@ cmake -S "$root/examples/consumer" -B "$work/consumer" "${generator[@]}" \
       > "$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; exit 1; }
 cmake --build "$work/consumer" > "$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
 
-"$work/consumer/policy-gate" > "$work/consumer.out"
+"$work/consumer/policy-gate" "$root/examples/consumer/policies" > "$work/consumer.out"
 if ! diff -u --label expected --label actual "$root/examples/consumer/expected-output.txt" \
           "$work/consumer.out" >&2; then
   echo "check-install: the consumer's output differs from examples/consumer/expected-output.txt" >&2
