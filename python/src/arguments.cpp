@@ -186,4 +186,14 @@ std::vector<double> values_argument(py::handle value) {
 
 nlohmann::json context_argument(py::handle value) { return json_value(value); }
 
+lang::MemoryFiles::Texts files_argument(py::handle value) {
+  if (!PyDict_Check(value.ptr())) wrong_type("files", "a dict of names to texts", value);
+  lang::MemoryFiles::Texts texts;
+  for (const auto& [name, text] : py::reinterpret_borrow<py::dict>(value)) {
+    const std::string file(text_argument(name, "a name in files"));
+    texts.emplace(file, text_argument(text, "files['" + file + "']"));
+  }
+  return texts;
+}
+
 }  // namespace tarn::python

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+
+#include "tarn/lang/file_access.hpp"
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,5 +47,9 @@ std::vector<double> values_argument(py::handle value);
 /// that JSON cannot write (nan, inf) is a ValueError; anything else is a TypeError.
 /// **Example**: {"amount": 125} -> {"amount": 125} (an unsigned integer, as the parser reads it).
 nlohmann::json context_argument(py::handle value);
+
+/// A dict of names to texts: the files a policy's runs import.
+/// **Example**: {"shared.tarn": "alias(0, \"reserve\")"}; {"shared.tarn": b"..."} -> TypeError.
+lang::MemoryFiles::Texts files_argument(py::handle value);
 
 }  // namespace tarn::python

@@ -10,6 +10,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,6 +21,7 @@
 #include "memory_check.hpp"
 #include "options.hpp"
 #include "run_document.hpp"
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/format.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
@@ -36,6 +38,13 @@ struct CheckResult {
   bool ok = false;
   py::object canonical = py::none();  // what `tarn check` prints; None when the text does not parse
   py::list diagnostics;
+};
+
+/// What tarn.compile returns: the policy and the files its runs import from (none: the working
+/// directory's files, as the tools use them).
+struct CompiledPolicy {
+  lang::Policy policy;
+  std::shared_ptr<const lang::MemoryFiles> files;
 };
 
 // The memory of a run, as `tarn run` builds it from its options: the default signs and the
@@ -66,15 +75,18 @@ RunMemory memory_argument(py::handle payload, py::handle corrupt_index, py::hand
   return memory;
 }
 
-lang::Policy compile_policy(const py::object& text, const py::object& name) {
+CompiledPolicy compile_policy(const py::object& text, const py::object& name,
+                              const py::object& files) {
   const std::string_view source = policy_text_argument(text);
   std::string file(text_argument(name, "name"));
+  std::shared_ptr<const lang::MemoryFiles> memory_files;
+  if (!files.is_none()) memory_files = std::make_shared<lang::MemoryFiles>(files_argument(files));
   auto policy = [&] {
     py::gil_scoped_release unlocked;
     return lang::compile(source, file);
   }();
   if (!policy) raise_parse_error(source, file, policy.error());
-  return std::move(*policy);
+  return CompiledPolicy{std::move(*policy), std::move(memory_files)};
 }
 
 std::string format_text(const py::object& text, const py::object& name) {
@@ -103,18 +115,19 @@ CheckResult check_text(const py::object& text, const py::object& name) {
   return result;
 }
 
-py::dict run_policy(const lang::Policy& policy, const py::object& payload,
+py::dict run_policy(const CompiledPolicy& compiled, const py::object& payload,
                     const py::object& corrupt_index, const py::object& signs,
                     const py::object& values, const py::object& context, const py::object& fuel) {
   RunMemory memory = memory_argument(payload, corrupt_index, signs, values);
   const bool has_context = !context.is_none();
   const nlohmann::json context_document = has_context ? context_argument(context) : nullptr;
-  const lang::RunOptions options{.fuel_limit = count_argument(fuel, "fuel")};
+  const lang::RunOptions options{.fuel_limit = count_argument(fuel, "fuel"),
+                                 .files = compiled.files.get()};
 
   bool omit_commands = false;
   auto run = [&] {
     py::gil_scoped_release unlocked;
-    auto state = lang::evaluate(policy, {memory.signs, memory.values},
+    auto state = lang::evaluate(compiled.policy, {memory.signs, memory.values},
                                 has_context ? &context_document : nullptr, options);
     // As in `tarn run`: the texts of a deep run can total many gigabytes.
     omit_commands = state && state->executed_commands.text_length_exceeds(lang::kCommandTextLimit);
@@ -169,23 +182,27 @@ PYBIND11_MODULE(_tarn, module) {
       .def_readonly("diagnostics", &CheckResult::diagnostics)
       .def("__repr__", &check_result_repr);
 
-  py::class_<tarn::lang::Policy>(module, "Policy",
+  py::class_<CompiledPolicy>(module, "Policy",
                                  "A compiled policy (from compile()). It never changes: any "
                                  "number of threads may run one Policy at the same time.")
-      .def_property_readonly("name", &tarn::lang::Policy::name,
+      .def_property_readonly(
+          "name", [](const CompiledPolicy& compiled) { return compiled.policy.name(); },
                              "The name run errors give the policy's own text.")
       .def("run", &run_policy, py::kw_only(), arg("payload") = 1337,
            arg("corrupt_index") = py::none(), arg("signs") = py::none(), arg("values") = py::none(),
            arg("context") = py::none(), arg("fuel") = tarn::lang::kDefaultFuel,
            "Runs the policy over a state memory and returns the result document of `tarn run` "
            "as a dict; raises RunError when the run fails.")
-      .def("__repr__", [](const tarn::lang::Policy& policy) {
-        return "<tarn.Policy " + py::repr(py::str(policy.name())).cast<std::string>() + ">";
+      .def("__repr__", [](const CompiledPolicy& compiled) {
+        return "<tarn.Policy " + py::repr(py::str(compiled.policy.name())).cast<std::string>() +
+               ">";
       });
 
   module.def("compile", &compile_policy, arg("text"), py::kw_only(), arg("name") = kDefaultName,
+             arg("files") = py::none(),
              "Parses a policy once, for many runs; raises ParseError when it does not parse. "
-             "`name` names the text in error locations.");
+             "`name` names the text in error locations; `files` (a dict of names to texts) is "
+             "what its runs import, and keeps their reports in the result.");
   module.def("format", &format_text, arg("text"), py::kw_only(), arg("name") = kDefaultName,
              "The text in the standard layout, as `tarn fmt` prints it; raises ParseError when "
              "it does not parse.");

@@ -136,12 +136,19 @@ class Policy:
         The memory is the payload encoded over the signs [1, -1, -1, 1], or `signs` and `values`
         when given (`values` replaces the encoded payload); `corrupt_index` damages one position
         (below the number of values) before the run. `context` is the JSON context (None: no
-        context). Imports and report files resolve against the working directory. Raises
+        context). Imports and report files are the policy's `files`, or the working
+        directory's. Raises
         RunError when the run fails, TypeError or ValueError for a bad argument."""
 
-def compile(text: str, *, name: str = "policy.tarn") -> Policy:
+def compile(
+    text: str, *, name: str = "policy.tarn", files: dict[str, str] | None = None
+) -> Policy:
     """Parses a policy once, for many runs; `name` names it in error locations.
-    Raises ParseError when it does not parse."""
+    Raises ParseError when it does not parse.
+
+    With `files` (names, exactly as the imports write them, to texts) the policy's runs import
+    from those texts alone, and a report goes nowhere but into the result (report_text,
+    report_path); without, they import and write in the working directory."""
 
 def check(text: str, *, name: str = "policy.tarn") -> CheckResult:
     """Parses a policy and runs nothing."""

@@ -171,6 +171,22 @@ def test_format_prints_what_tarn_fmt_prints(tmp_path):
     assert (failure.value.line, failure.value.column) == (2, 12)
 
 
+def test_files_serve_imports_and_keep_reports(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # nothing to import or to write to here
+    expected = EXAMPLES / "expected"
+    files = {"shared/ledger.tarn": (EXAMPLES / "shared" / "ledger.tarn").read_text()}
+    policy = tarn.compile((EXAMPLES / "import-shared.tarn").read_text(), files=files)
+    document = json.loads((expected / "import-shared.tarn-run.json").read_text())
+    assert typed(policy.run()) == typed(document)
+    policy = tarn.compile((EXAMPLES / "lineage-report.tarn").read_text(), files={})
+    document = json.loads((expected / "lineage-damaged.tarn-run.json").read_text())
+    assert typed(policy.run(corrupt_index=1)) == typed(document)
+    assert list(tmp_path.iterdir()) == []
+    with pytest.raises(tarn.RunError) as failure:
+        tarn.compile('import("shared/ledger.tarn")', files={}).run()
+    assert str(failure.value) == "Import failed for 'shared/ledger.tarn': No such file or directory"
+
+
 def test_run_errors_carry_code_message_and_location(tmp_path, monkeypatch):
     (tmp_path / "inner.tarn").write_text("report()\n  assert_bounds(0, 1, 0)\n")
     cases = [  # script, run options, code, (line, column), imported from (line, column)
@@ -216,6 +232,10 @@ BAD_ARGUMENTS = [  # call, exception, message
     (lambda: tarn.compile(b"report()"), TypeError, "text must be a str, not bytes"),
     (lambda: tarn.compile("report()\ud800"), ValueError, "text holds a lone surrogate"),
     (lambda: tarn.verify("report()", json=1), TypeError, "json must be a bool, not int"),
+    (lambda: tarn.compile("report()", files=["a.tarn"]), TypeError,
+     "files must be a dict of names to texts, not list"),
+    (lambda: tarn.compile("report()", files={"a.tarn": b"x"}), TypeError,
+     "files['a.tarn'] must be a str, not bytes"),
     (lambda: tarn.verify("report()", payload=None), TypeError, "payload must be an int or a float"),
 ]
 
