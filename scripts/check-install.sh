@@ -70,12 +70,14 @@ if [[ "$(cache_value TARN_BUILD_PYTHON)" =~ ^(ON|TRUE|YES|1)$ ]]; then
   if [[ "$site" == /* ]]; then site="$work/stage$site"; else site="$prefix/$site"; fi
   printf 'report()' > "$work/report.tarn"
   "$prefix/bin/qrv-verifier" --script="$work/report.tarn" > "$work/verdict.expected"
-  (cd "$work" && PYTHONPATH="$site" "$(cache_value Python3_EXECUTABLE)" -c \
-     "import sys, tarn; assert tarn.__file__.startswith(sys.argv[1]); print(tarn.verify('report()'), end='')" \
-     "$site") > "$work/verdict.python" ||
+  verify="import sys, tarn; assert tarn.__file__.startswith(sys.argv[1]); \
+print(tarn.verify('report()'), end='')"
+  (cd "$work" && PYTHONPATH="$site" "$(cache_value Python3_EXECUTABLE)" -c "$verify" "$site") \
+    > "$work/verdict.python" ||
     { echo "check-install: the Python module does not import from $site" >&2; exit 1; }
   for file in __init__.pyi py.typed; do
-    [[ -e "$site/tarn/$file" ]] || { echo "check-install: not installed: $site/tarn/$file" >&2; exit 1; }
+    [[ -e "$site/tarn/$file" ]] ||
+      { echo "check-install: not installed: $site/tarn/$file" >&2; exit 1; }
   done
   diff -u "$work/verdict.expected" "$work/verdict.python" >&2 ||
     { echo "check-install: tarn.verify differs from the installed qrv-verifier" >&2; exit 1; }
