@@ -54,9 +54,16 @@ class Message {
   std::string text_;
 };
 
-/// A JSON number as a double: integers to the nearest double (ties to even), floats unchanged.
-/// Anything that is not a number gives nothing.
-std::optional<double> number_of(const nlohmann::json& value) {
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  return a > std::numeric_limits<std::uint64_t>::max() - b
+             ? std::numeric_limits<std::uint64_t>::max()
+             : a + b;
+}
+
+}  // namespace
+
+std::optional<double> context_number(const nlohmann::json& value) {
   switch (value.type()) {
     case nlohmann::json::value_t::number_unsigned:
       return static_cast<double>(value.get<std::uint64_t>());
@@ -68,14 +75,6 @@ std::optional<double> number_of(const nlohmann::json& value) {
       return std::nullopt;
   }
 }
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  return a > std::numeric_limits<std::uint64_t>::max() - b
-             ? std::numeric_limits<std::uint64_t>::max()
-             : a + b;
-}
-
-}  // namespace
 
 // --- Equilibrium and memory -----------------------------------------------------------------
 
@@ -294,7 +293,7 @@ Outcome Handlers::operator()(const Bind& instruction) {
   std::optional<double> number;
   if (context->is_object()) {
     const auto member = context->find(instruction.key);
-    if (member != context->end()) number = number_of(*member);
+    if (member != context->end()) number = context_number(*member);
   }
   if (!number) {
     return Message(RunErrorCode::MissingContextKey)
@@ -319,7 +318,7 @@ Outcome Handlers::operator()(const BindAll&) {
   for (const auto& [name, value] : context->items()) {
     const auto alias = settings_.aliases.find(name);
     if (alias == settings_.aliases.end()) continue;
-    const std::optional<double> number = number_of(value);
+    const std::optional<double> number = context_number(value);
     if (!number) continue;
     if (alias->second >= memory_.values.size()) {
       return Message(RunErrorCode::PositionOutOfRange)

@@ -65,6 +65,10 @@ struct ImportState {
   std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> file_by_name;
 };
 
+/// A context member's value as bind and bind_all take it: integers to the nearest double (ties to
+/// even), floats unchanged; anything that is not a number gives nothing.
+std::optional<double> context_number(const nlohmann::json& value);
+
 class Handlers {
  public:
   Handlers(RunMemory memory, const RunInputs& inputs, RunState& state, RunSettings& settings,

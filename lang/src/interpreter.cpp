@@ -9,6 +9,7 @@
 // runs, so that an instruction that fails is recorded too and a block's entry precedes its body's.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 
 #include "handlers.hpp"
 #include "program_storage.hpp"
+#include "tracer.hpp"
 #include "tarn/lang/parser.hpp"
 #include "interpreter.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -74,16 +76,14 @@ StatementLocation locate(std::string_view file, std::string_view text, SourceSpa
   return StatementLocation{std::string(file), span, place.line, place.column};
 }
 
-Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory memory,
-                               const RunInputs& inputs, RunState& state, RunSettings& settings) {
-  const Program& top = *program;
-  detail::Recorder::keep(state.executed_commands, std::move(program));
-  // A long flat script records one entry per statement: room for them at once.
-  detail::Recorder::reserve(
-      state.executed_commands,
-      static_cast<std::size_t>(std::min<std::uint64_t>(
-          inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
+namespace {
 
+// The loop itself. With kTrace every started instruction is reported to the tracer once its
+// handler has answered; without, the loop has no trace code at all (a test per instruction would
+// be paid by every verifier run).
+template <bool kTrace>
+Result<void, RunError> run_loop(const Program& top, RunMemory memory, const RunInputs& inputs,
+                                RunState& state, RunSettings& settings) {
   detail::ImportState imports;
   detail::Handlers handlers(memory, inputs, state, settings, imports);
   std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, 0}};
@@ -91,6 +91,8 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
     if (!inputs.spans) return fail(std::move(error));
     return fail(located(std::move(error), frames, inputs, imports));
   };
+  [[maybe_unused]] std::optional<detail::Tracer> tracer;
+  if constexpr (kTrace) tracer.emplace(*inputs.trace, memory, inputs, state, settings, imports);
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
@@ -110,6 +112,12 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
     // `frame` may dangle after this point: entering a body can grow `frames`.
     detail::Outcome outcome =
         std::visit(handlers, static_cast<const InstructionKind&>(instruction));
+    if constexpr (kTrace) {
+      const Frame& at = frames.back();
+      const auto index = static_cast<std::size_t>(at.next - 1 - at.begin);
+      tracer->step(instruction, outcome, at.file,
+                   at.spans != nullptr ? at.spans[index] : SourceSpan{}, frames.size() - 1);
+    }
     if (auto* error = std::get_if<RunError>(&outcome)) return fail_here(std::move(*error));
     if (auto* enter = std::get_if<detail::EnterBody>(&outcome)) {
       imports.open_text_bytes += enter->open_text_bytes;
@@ -120,6 +128,21 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
     }
   }
   return {};
+}
+
+}  // namespace
+
+Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory memory,
+                               const RunInputs& inputs, RunState& state, RunSettings& settings) {
+  const Program& top = *program;
+  detail::Recorder::keep(state.executed_commands, std::move(program));
+  // A long flat script records one entry per statement: room for them at once.
+  detail::Recorder::reserve(
+      state.executed_commands,
+      static_cast<std::size_t>(std::min<std::uint64_t>(
+          inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
+  if (inputs.trace != nullptr) return run_loop<true>(top, memory, inputs, state, settings);
+  return run_loop<false>(top, memory, inputs, state, settings);
 }
 
 }  // namespace tarn::lang

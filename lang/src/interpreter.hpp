@@ -11,6 +11,7 @@
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
+#include "tarn/lang/trace.hpp"
 
 namespace tarn::lang {
 
@@ -47,6 +48,8 @@ struct RunInputs {
   std::string_view name;
   std::string_view text;
   bool spans = false;
+  /// When set, every started instruction is explained in it (the program must have spans).
+  Trace* trace = nullptr;
 };
 
 /// The location of `span` in the file named `file` whose text is `text`.

@@ -14,6 +14,7 @@
 
 #include "interpreter.hpp"
 #include "run_finish.hpp"
+#include "tracer.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/memory/state_memory.hpp"
 
@@ -82,23 +83,27 @@ Result<RunState, RunError> evaluate_compiled(const std::shared_ptr<const Compile
                                              RunMemory run_memory,
                                              const nlohmann::json* context,
                                              const RunOptions& options) {
+  // A trace locates every step, so it needs the spans.
+  Trace* trace = compiled->spans ? options.trace : nullptr;
   const RunInputs inputs{.context = context,
                          .fuel_limit = options.fuel_limit,
                          .open_import_text_limit = options.open_import_text_limit,
                          .name = compiled->name,
                          .text = compiled->text,
-                         .spans = compiled->spans};
+                         .spans = compiled->spans,
+                         .trace = trace};
   RunState state;
   state.residual = memory::residual(run_memory.signs, run_memory.values);
   RunSettings settings;
   // The run's log refers to the policy's instructions, so it shares the policy.
   std::shared_ptr<const Program> program(compiled, &compiled->program);
-  if (auto ran = execute(std::move(program), run_memory, inputs, state, settings); !ran) {
+  auto ran = execute(std::move(program), run_memory, inputs, state, settings);
+  if (ran) ran = finish(run_memory, settings, state);
+  if (!ran) {
+    if (trace != nullptr) conclude_failed_trace(*trace, ran.error());
     return fail(std::move(ran).error());
   }
-  if (auto finished = finish(run_memory, settings, state); !finished) {
-    return fail(std::move(finished).error());
-  }
+  if (trace != nullptr) conclude_trace(*trace, state, settings);
   return state;
 }
 

@@ -21,6 +21,8 @@
 
 namespace tarn::lang {
 
+struct Trace;
+
 namespace detail {
 struct CompiledPolicy;
 }  // namespace detail
@@ -45,10 +47,12 @@ class Policy {
 };
 
 /// How a run may go: the most instructions it may start, and the most script text the imports
-/// open at one time may hold together.
+/// open at one time may hold together; and, when `trace` is set, where to explain each step
+/// (trace.hpp; it is cleared first, and filled also when the run fails).
 struct RunOptions {
   std::uint64_t fuel_limit = kDefaultFuel;
   std::uint64_t open_import_text_limit = kScriptTextLimit;
+  Trace* trace = nullptr;
 };
 
 /// Parses `text` once; `name` names it in the locations of run errors (for example its path).
