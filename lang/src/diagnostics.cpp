@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "diagnostic_places.hpp"
@@ -172,6 +173,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 27> kForms{{
     {"import", "import(\"path\")"},
     {"generate_zk_proof", "generate_zk_proof(true)"},
 }};
+static_assert(kForms.size() + 1 == std::variant_size_v<InstructionKind>,
+              "a form per keyword (assert_bounds builds two variants)");
 
 // The statements whose parentheses may be empty or hold a number.
 constexpr std::array<std::string_view, 5> kOptionalNumberKeywords{
@@ -268,11 +271,16 @@ std::optional<std::string_view> form_of(std::string_view keyword) {
   return std::nullopt;
 }
 
-// " (`evolve` is written `evolve(position)`)", or nothing for an unknown keyword.
+// ": `evolve` is written `evolve(position)`", or nothing for an unknown keyword.
 std::string form_hint(std::string_view keyword) {
   const auto form = form_of(keyword);
   if (!form) return {};
   return ": `" + std::string(keyword) + "` is written `" + std::string(*form) + "`";
+}
+
+// " after `evolve`", or nothing when the keyword is not known.
+std::string after(std::string_view keyword) {
+  return keyword.empty() ? std::string() : " after `" + std::string(keyword) + "`";
 }
 
 // --- Parse errors -----------------------------------------------------------------------------
@@ -332,11 +340,11 @@ Worded word_parse_error(const ParseError& error, std::string_view text,
       return {"expected-statement", "expected a statement" + found_words, found.length};
     case ParseExpectation::OpenParen:
       if (white_space_before("(")) {
-        return misplaced("between `" + std::string(keyword) + "` and its `(`");
+        return misplaced(keyword.empty() ? "before `(`"
+                                         : "between `" + std::string(keyword) + "` and its `(`");
       }
-      return {"expected-punctuation",
-              "expected `(` after `" + std::string(keyword) + "`" + found_words +
-                  form_hint(keyword),
+      return {"expected-punctuation", "expected `(`" + after(keyword) + found_words +
+                                          form_hint(keyword),
               found.length};
     case ParseExpectation::CloseParen: {
       if (white_space_before(")")) return misplaced("before `)`");
@@ -362,8 +370,7 @@ Worded word_parse_error(const ParseError& error, std::string_view text,
               found.length};
     case ParseExpectation::OpenBrace:
       return {"expected-punctuation",
-              "expected `{` to open the block of `" + std::string(keyword) + "`" + found_words +
-                  form_hint(keyword),
+              "expected `{` to open a block" + after(keyword) + found_words + form_hint(keyword),
               found.length};
     case ParseExpectation::CloseBrace:
       return {"unclosed-block", "a block is never closed: its `}` is missing at the end of the text",
