@@ -196,6 +196,7 @@ struct CheckedFile {
   // The import that first reached it: the importing file and the import's offset there.
   std::optional<std::pair<std::size_t, std::size_t>> imported_at;
   std::vector<Diagnostic> diagnostics;
+  std::optional<detail::LineIndex> lines;  // made for the first warning
   bool warned = false;   // its warnings are made
   bool reported = false; // its diagnostics are in the report
 };
@@ -252,19 +253,23 @@ class Checker {
     return files_.size() - 1;
   }
 
-  Diagnostic warning(const CheckedFile& file, std::size_t offset, std::size_t end,
-                     std::string_view code, std::string message) const {
+  // A file may hold many warnings (a generated policy of thousands of statements): its lines are
+  // indexed once, rather than counted from its start for each warning.
+  Diagnostic warning(CheckedFile& file, std::size_t offset, std::size_t end,
+                     std::string_view code, std::string message) {
     Diagnostic diagnostic;
     diagnostic.file = file.name;
     diagnostic.severity = DiagnosticSeverity::Warning;
     diagnostic.code = std::string(code);
     diagnostic.message = std::move(message);
-    detail::place(diagnostic, file.text, offset, end);
+    if (!file.lines) file.lines.emplace(file.text);
+    detail::place(diagnostic, file.text, offset, end, &*file.lines);
     if (file.imported_at) {
-      const CheckedFile& importer = files_[file.imported_at->first];
+      CheckedFile& importer = files_[file.imported_at->first];
+      if (!importer.lines) importer.lines.emplace(importer.text);
       diagnostic.related.push_back(detail::related_at(importer.text, importer.name,
                                                       file.imported_at->second,
-                                                      "imported from here"));
+                                                      "imported from here", &*importer.lines));
     }
     return diagnostic;
   }

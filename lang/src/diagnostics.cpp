@@ -77,11 +77,26 @@ SourceExcerpt excerpt_at(std::string_view text, std::size_t offset, std::size_t 
   return excerpt;
 }
 
-void place(Diagnostic& diagnostic, std::string_view text, std::size_t offset, std::size_t end) {
+LineIndex::LineIndex(std::string_view text) : text_(text), starts_{0} {
+  for (std::size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) {
+    starts_.push_back(i + 1);
+  }
+}
+
+LineColumn LineIndex::at(std::size_t offset) const {
+  offset = std::min(offset, text_.size());
+  const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
+  const std::size_t start = *(after - 1);
+  return {static_cast<std::uint32_t>(after - starts_.begin()),
+          characters(text_.substr(start, offset - start)) + 1};
+}
+
+void place(Diagnostic& diagnostic, std::string_view text, std::size_t offset, std::size_t end,
+           const LineIndex* lines) {
   offset = std::min(offset, text.size());
   end = std::clamp(end, offset, text.size());
-  const LineColumn start = line_column(text, offset);
-  const LineColumn stop = line_column(text, end);
+  const LineColumn start = lines != nullptr ? lines->at(offset) : line_column(text, offset);
+  const LineColumn stop = lines != nullptr ? lines->at(end) : line_column(text, end);
   diagnostic.line = start.line;
   diagnostic.column = start.column;
   diagnostic.end_line = stop.line;
@@ -91,8 +106,8 @@ void place(Diagnostic& diagnostic, std::string_view text, std::size_t offset, st
 }
 
 RelatedLocation related_at(std::string_view text, std::string_view file, std::size_t offset,
-                           std::string message) {
-  const LineColumn at = line_column(text, offset);
+                           std::string message, const LineIndex* lines) {
+  const LineColumn at = lines != nullptr ? lines->at(offset) : line_column(text, offset);
   return RelatedLocation{std::string(file), at.line, at.column, std::move(message),
                          excerpt_at(text, offset, offset)};
 }

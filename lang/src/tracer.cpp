@@ -236,14 +236,6 @@ class Explainer {
   const RunSettings& settings_;
 };
 
-std::vector<std::uint32_t> line_starts(std::string_view text) {
-  std::vector<std::uint32_t> starts{0};
-  for (std::size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) {
-    starts.push_back(static_cast<std::uint32_t>(std::min<std::size_t>(i + 1, UINT32_MAX)));
-  }
-  return starts;
-}
-
 }  // namespace
 
 std::string short_text(const Instruction& instruction) {
@@ -267,18 +259,10 @@ Tracer::Tracer(Trace& trace, RunMemory memory, const RunInputs& inputs, const Ru
 StatementLocation Tracer::locate_step(std::uint32_t file, SourceSpan span) {
   const std::string_view name = file == 0 ? inputs_.name : imports_.files[file - 1].name;
   const std::string_view text = file == 0 ? inputs_.text : imports_.files[file - 1].text;
-  if (line_starts_.size() <= file) line_starts_.resize(file + 1);
-  std::vector<std::uint32_t>& starts = line_starts_[file];
-  if (starts.empty()) starts = line_starts(text);
-  const auto after = std::upper_bound(starts.begin(), starts.end(), span.offset);
-  const std::uint32_t line_start = *(after - 1);
-  // Every character has one byte that is not a continuation byte (10xxxxxx).
-  const std::string_view before = text.substr(line_start, span.offset - line_start);
-  const auto column = 1 + std::count_if(before.begin(), before.end(), [](char c) {
-                        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-                      });
-  return StatementLocation{std::string(name), span, static_cast<std::uint32_t>(after - starts.begin()),
-                           static_cast<std::uint32_t>(column)};
+  if (lines_.size() <= file) lines_.resize(file + 1);
+  if (!lines_[file]) lines_[file].emplace(text);
+  const LineColumn place = lines_[file]->at(span.offset);
+  return StatementLocation{std::string(name), span, place.line, place.column};
 }
 
 void Tracer::step(const Instruction& instruction, const Outcome& outcome, std::uint32_t file,

@@ -10,9 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "diagnostic_places.hpp"
 #include "handlers.hpp"
 #include "interpreter.hpp"
 #include "tarn/lang/instruction.hpp"
@@ -40,10 +42,10 @@ class Tracer {
   const RunState& state_;
   const RunSettings& settings_;
   const ImportState& imports_;
-  // The offsets where each line begins, per file (0: the policy, then the imported files): a
-  // trace of a long script locates every statement, and counting lines from the start of the
-  // text each time would make that quadratic.
-  std::vector<std::vector<std::uint32_t>> line_starts_;
+  // The lines of each file (0: the policy, then the imported files), indexed when first
+  // needed: a trace of a long script locates every statement, and counting lines from the start
+  // of the text each time would make that quadratic.
+  std::vector<std::optional<LineIndex>> lines_;
 };
 
 /// Ends the trace of a run that finished: its decision and the reason for it.
