@@ -229,8 +229,7 @@ class Checker {
     const std::vector<std::size_t> reach = follow_imports(root);
     make_warnings(reach);
     for (const std::size_t index : reach) report_file(index, report);
-    // The policy's own program goes to the report; a later policy that imports this file
-    // parses it again (it is rare, and a Program has one owner).
+    // The policy's program goes to the report: the checker keeps only what it gathered from it.
     if (files_[root].program) {
       checked.program = std::move(files_[root].program);
       files_[root].program.reset();

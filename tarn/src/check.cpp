@@ -66,11 +66,7 @@ ToolOutput check_command(const CheckCommandOptions& options) {
     if (!text) {
       const std::string message = cannot_read(file, text.error());
       output.err += "tarn: " + message + "\n";
-      lang::Diagnostic diagnostic;
-      diagnostic.file = file;
-      diagnostic.code = "cannot-read";
-      diagnostic.message = message;
-      unreadable.push_back(std::move(diagnostic));
+      unreadable.push_back(cannot_read_diagnostic(file, message));
       continue;
     }
     texts.push_back(std::move(*text));

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tarn::tool {
 
@@ -14,6 +15,14 @@ std::optional<OutputFormat> parse_format(std::string_view text) {
 }
 
 std::string script_name(const std::string& file) { return file == "-" ? "<stdin>" : file; }
+
+lang::Diagnostic cannot_read_diagnostic(const std::string& file, std::string message) {
+  lang::Diagnostic diagnostic;
+  diagnostic.file = file;
+  diagnostic.code = "cannot-read";
+  diagnostic.message = std::move(message);
+  return diagnostic;
+}
 
 void write_diagnostics(ToolOutput& output, std::span<const lang::Diagnostic> diagnostics,
                        OutputFormat format, bool escape_controls) {

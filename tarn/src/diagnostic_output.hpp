@@ -19,6 +19,11 @@ std::optional<OutputFormat> parse_format(std::string_view text);
 /// The name a command gives the script it reads: "<stdin>" for "-", else the path as given.
 std::string script_name(const std::string& file);
 
+/// The diagnostic of a file given on the command line that cannot be read (line 0: the whole
+/// file). **Example**: code "cannot-read", message "cannot read 'x.tarn': No such file or
+/// directory".
+lang::Diagnostic cannot_read_diagnostic(const std::string& file, std::string message);
+
 /// Adds `diagnostics` to `output`. The text form goes to standard error, warnings before errors,
 /// so that the engine's text of the last error is the last line; with `escape_controls` it shows
 /// control characters escaped. The JSON and SARIF forms are the whole of standard output, and

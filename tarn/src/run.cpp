@@ -291,8 +291,16 @@ ToolOutput run_command(const RunCommandOptions& options) {
   if (auto* error = std::get_if<ToolOutput>(&setup_or_error)) return std::move(*error);
   RunSetup& setup = std::get<RunSetup>(setup_or_error);
 
-  auto script = read_script(options.file);
-  if (!script) return std::move(script.error());
+  auto script = read_input(options.file);
+  if (!script) {
+    const std::string message = cannot_read(options.file, script.error());
+    ToolOutput output{"", "tarn: " + message + "\n", 1};
+    if (setup.format != OutputFormat::Text) {
+      const lang::Diagnostic diagnostic = cannot_read_diagnostic(options.file, message);
+      write_diagnostics(output, {&diagnostic, 1}, setup.format, options.escape_controls);
+    }
+    return output;
+  }
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
 
   // First the run as the verifier makes it, which does not record where statements stand: with
