@@ -361,7 +361,7 @@ Outcome Handlers::operator()(const Import& instruction) {
                        << "Parse error in imported file: "
                        << std::string_view(parse_error_text(parsed.error()));
       // Located in the imported file, where parsing failed; the loop adds the import itself.
-      if (inputs_.spans) {
+      if (inputs_.locate) {
         const ParseError& parse_error = parsed.error();
         error.location = locate(instruction.path, text->view(),
                                 SourceSpan{saturate_u32(parse_error.offset), 0});

@@ -9,6 +9,7 @@
 // runs, so that an instruction that fails is recorded too and a block's entry precedes its body's.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,36 +36,80 @@ struct Frame {
   const Instruction* begin;
   const SourceSpan* spans;        // null: not recorded
   std::uint32_t file;             // in ImportState::files
+  bool import_root;               // the top level of an imported file (fills padding)
   std::uint64_t open_text_bytes;  // held by this frame while it runs: non-zero only for an import
 };
 
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
-// The location of the instruction `frame` is running.
-StatementLocation location_in(const Frame& frame, const RunInputs& inputs,
-                              const detail::ImportState& imports) {
-  const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
-  const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : SourceSpan{};
-  if (frame.file == 0) return locate(inputs.name, inputs.text, span);
-  const detail::RunFile& file = imports.files[frame.file - 1];
-  return locate(file.name, file.text, span);
-}
+// Where the statements of a run stand, when its program was parsed without their spans: each
+// file on the way is parsed again, with them, and each statement found by the same indices.
+// Parsing is pure, so the same text gives the same tree. A run that succeeds never comes here;
+// one that fails pays a parse of each file it names in the error.
+class SpansFoundAgain {
+ public:
+  SpansFoundAgain(const RunInputs& inputs, const detail::ImportState& imports)
+      : inputs_(inputs), imports_(imports) {}
+
+  /// The span of the instruction frames[k] is running.
+  SourceSpan span(const std::vector<Frame>& frames, std::size_t k) {
+    std::size_t start = k;  // the top level of the file that frame k runs
+    while (start > 0 && !frames[start].import_root) --start;
+    const std::uint32_t file = frames[start].file;
+    auto parsed = parsed_.find(file);
+    if (parsed == parsed_.end()) {
+      const std::string_view text = file == 0 ? inputs_.text : imports_.files[file - 1].text;
+      auto program = parse_program(text);
+      if (!program) return SourceSpan{};
+      parsed = parsed_.emplace(file, std::move(*program)).first;
+    }
+    const Program& program = parsed->second;
+    const Body* body = nullptr;  // null: the top level
+    for (std::size_t j = start;; ++j) {
+      const auto index = static_cast<std::size_t>(frames[j].next - 1 - frames[j].begin);
+      if (j == k) return body != nullptr ? body->span(index) : program.span(index);
+      const Instruction& opener = body != nullptr ? (*body)[index] : program[index];
+      if (const auto* branch = std::get_if<Branch>(&opener)) {
+        body = &branch->body;
+      } else if (const auto* test = std::get_if<IfGreaterThan>(&opener)) {
+        body = &test->body;
+      } else {
+        return SourceSpan{};
+      }
+    }
+  }
+
+ private:
+  const RunInputs& inputs_;
+  const detail::ImportState& imports_;
+  std::map<std::uint32_t, Program> parsed_;
+};
 
 // Adds to `error` where it happened: the instruction running in the innermost frame (unless the
 // error located itself, as a parse error in an imported file does) and the import statements on
 // the way out.
 RunError located(RunError error, const std::vector<Frame>& frames, const RunInputs& inputs,
                  const detail::ImportState& imports) {
-  std::uint32_t file = frames.back().file;
+  SpansFoundAgain found(inputs, imports);
+  const auto location_of = [&](std::size_t k) {
+    const Frame& frame = frames[k];
+    const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
+    const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : found.span(frames, k);
+    if (frame.file == 0) return locate(inputs.name, inputs.text, span);
+    const detail::RunFile& file = imports.files[frame.file - 1];
+    return locate(file.name, file.text, span);
+  };
+  std::size_t k = frames.size() - 1;
+  std::uint32_t file = frames[k].file;
   if (error.location) {
-    error.imported_from.push_back(location_in(frames.back(), inputs, imports));
+    error.imported_from.push_back(location_of(k));
   } else {
-    error.location = location_in(frames.back(), inputs, imports);
+    error.location = location_of(k);
   }
-  for (auto frame = frames.rbegin() + 1; frame != frames.rend(); ++frame) {
-    if (frame->file == file) continue;
-    file = frame->file;
-    error.imported_from.push_back(location_in(*frame, inputs, imports));
+  while (k-- > 0) {
+    if (frames[k].file == file) continue;
+    file = frames[k].file;
+    error.imported_from.push_back(location_of(k));
   }
   return error;
 }
@@ -86,9 +131,10 @@ Result<void, RunError> run_loop(const Program& top, RunMemory memory, const RunI
                                 RunState& state, RunSettings& settings) {
   detail::ImportState imports;
   detail::Handlers handlers(memory, inputs, state, settings, imports);
-  std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, 0}};
+  std::vector<Frame> frames{
+      Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, false, 0}};
   const auto fail_here = [&](RunError error) -> Result<void, RunError> {
-    if (!inputs.spans) return fail(std::move(error));
+    if (!inputs.locate) return fail(std::move(error));
     return fail(located(std::move(error), frames, inputs, imports));
   };
   [[maybe_unused]] std::optional<detail::Tracer> tracer;
@@ -124,7 +170,7 @@ Result<void, RunError> run_loop(const Program& top, RunMemory memory, const RunI
       const std::span<const Instruction> body = enter->body;
       const std::uint32_t file = enter->file.value_or(frames.back().file);
       frames.push_back(Frame{body.data(), body.data() + body.size(), body.data(), enter->spans,
-                             file, enter->open_text_bytes});
+                             file, enter->file.has_value(), enter->open_text_bytes});
     }
   }
   return {};

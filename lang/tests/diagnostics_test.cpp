@@ -94,7 +94,8 @@ TEST(Diagnostics, NotesOfParseErrors) {
   EXPECT_NE(escaped.related[0].message.find("no escape sequences"), std::string::npos);
 }
 
-// Errors inside imported files are located there, with a note at each import on the way.
+// Errors inside imported files are located there, with a note at each import on the way; a
+// policy compiled without spans finds the same places once its run has failed.
 TEST(Diagnostics, RunErrorsInImportedFiles) {
   const ScratchDir dir;
   const std::string broken = dir.write(
@@ -114,19 +115,21 @@ TEST(Diagnostics, RunErrorsInImportedFiles) {
       {"report()\nassert_bounds(0, 1, \"nobody\")\n", "p.tarn:2:1 unknown-alias", {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.script);
-    const auto policy = compile(c.script, "p.tarn");
-    ASSERT_TRUE(policy.has_value());
-    Memory memory = Memory::damaged(1);
-    const auto run = evaluate(*policy, {memory.signs, memory.values}, nullptr);
-    ASSERT_FALSE(run.has_value());
-    const Diagnostic diagnostic = run_error_diagnostic(run.error(), "p.tarn", c.script);
-    EXPECT_EQ(place(diagnostic), c.where);
-    EXPECT_EQ(diagnostic.engine_text, run.error().message);
-    ASSERT_EQ(diagnostic.related.size(), c.notes.size());
-    for (std::size_t i = 0; i < c.notes.size(); ++i) {
-      EXPECT_EQ(place(diagnostic.related[i]), c.notes[i]);
-      EXPECT_EQ(diagnostic.related[i].message, "imported from here");
+    for (const bool spans : {true, false}) {
+      SCOPED_TRACE(c.script + (spans ? " with spans" : " without spans"));
+      const auto policy = compile(c.script, "p.tarn", {.spans = spans});
+      ASSERT_TRUE(policy.has_value());
+      Memory memory = Memory::damaged(1);
+      const auto run = evaluate(*policy, {memory.signs, memory.values}, nullptr);
+      ASSERT_FALSE(run.has_value());
+      const Diagnostic diagnostic = run_error_diagnostic(run.error(), "p.tarn", c.script);
+      EXPECT_EQ(place(diagnostic), c.where);
+      EXPECT_EQ(diagnostic.engine_text, run.error().message);
+      ASSERT_EQ(diagnostic.related.size(), c.notes.size());
+      for (std::size_t i = 0; i < c.notes.size(); ++i) {
+        EXPECT_EQ(place(diagnostic.related[i]), c.notes[i]);
+        EXPECT_EQ(diagnostic.related[i].message, "imported from here");
+      }
     }
   }
 }

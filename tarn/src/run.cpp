@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -301,28 +302,21 @@ ToolOutput run_command(const RunCommandOptions& options) {
     }
     return output;
   }
-  const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
-
-  // First the run as the verifier makes it, which does not record where statements stand: with
-  // the places, W3 takes 12% more instructions. Runs are deterministic, so a run that fails is
-  // made again with the places, from the same memory, to show where it failed; a traced run
-  // needs them from the start.
-  if (!setup.trace) {
-    std::vector<double> values = setup.values;
-    const auto run = lang::run_script(setup.signs, values, context, *script, setup.fuel);
-    if (run) return result_output(*run, values);
-  }
-
   ToolOutput output;
   const auto failed = [&](const lang::Diagnostic& diagnostic) {
     write_diagnostics(output, {&diagnostic, 1}, setup.format, options.escape_controls);
     output.status = 1;
     return std::move(output);
   };
+  // The places of the statements are recorded only for a trace: a run without them is the
+  // verifier's, 11% cheaper on W3, and its errors are located all the same. The policy shares
+  // the text read rather than copying it (a copy cost W3 1.5% more instructions).
   const std::string name = script_name(options.file);
-  const auto policy = lang::compile(*script, name);
-  if (!policy) return failed(lang::parse_error_diagnostic(policy.error(), *script, name));
+  const auto text = std::make_shared<const lang::SourceText>(std::move(*script));
+  const auto policy = lang::compile(text, name, {.spans = setup.trace.has_value()});
+  if (!policy) return failed(lang::parse_error_diagnostic(policy.error(), *text, name));
 
+  const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   lang::Trace trace;
   const lang::RunOptions run_options{.fuel_limit = setup.fuel,
                                      .trace = setup.trace ? &trace : nullptr};
