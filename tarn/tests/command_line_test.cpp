@@ -1,6 +1,7 @@
 // The tool's command line and the forms of its diagnostics, end to end: option values joined with
 // "=", subcommand names, a terminal on standard error, the JSON, SARIF and trace outputs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -82,6 +83,7 @@ TEST(Terminal, ControlCharactersAreEscapedOnATerminal) {
   EXPECT_EQ(piped.status, 1);
   EXPECT_EQ(tarn::testing::last_line(piped.err), "AssertBounds: Unknown alias '\x1b[2J'\n");
 
+  if (::access("/dev/ptmx", R_OK | W_OK) != 0) GTEST_SKIP() << "no pseudo-terminals here";
   ProcessOptions options;
   options.stderr_terminal = true;
   const ProcessResult shown = tarn_in(dir, {"run", "s.tarn"}, options);
