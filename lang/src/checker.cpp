@@ -288,7 +288,7 @@ class Checker {
       from.diagnostics.push_back(warning(
           from, import.offset, import.offset + 6, "import-failed",
           "cannot read the imported file " + quoted_text(path) + ": " + text.error().reason +
-              "; a run fails here"));
+              "; a run that reaches it fails"));
       return index;
     }
     auto parsed = parse_program(file.text);
@@ -297,8 +297,9 @@ class Checker {
       Diagnostic diagnostic = parse_error_diagnostic(parsed.error(), file.text, file.name);
       diagnostic.severity = DiagnosticSeverity::Warning;
       diagnostic.code = "import-parse-error";
-      diagnostic.message = "the imported file does not parse (a run fails at its import): " +
-                           diagnostic.message;
+      diagnostic.message =
+          "the imported file does not parse (a run that reaches its import fails): " +
+          diagnostic.message;
       diagnostic.engine_text.reset();
       diagnostic.related.push_back(
           detail::related_at(from.text, from.name, import.offset, "imported from here"));
@@ -387,7 +388,7 @@ class Checker {
       for (const AliasUse& use : file.facts.alias_uses) {
         if (std::binary_search(aliases.begin(), aliases.end(), use.name)) continue;
         std::string message = "no alias statement in this policy or its imports makes the alias " +
-                              quoted_text(use.name) + ", so a run fails here";
+                              quoted_text(use.name) + ": a run that reaches it fails";
         if (const auto near = nearest_word(use.name, aliases)) {
           message += "; did you mean " + quoted_text(*near) + "?";
         }
@@ -453,7 +454,7 @@ class Checker {
         file, position.offset, end, "position-out-of-range",
         position.alias ? "the alias " + quoted_text(position.alias_name) + " names " + what +
                              ": a statement that uses it fails"
-                       : what + ": a run fails here"));
+                       : what + ": a run that reaches it fails"));
   }
 
   void report_file(std::size_t index, CheckReport& report) {
