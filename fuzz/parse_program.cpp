@@ -2,13 +2,16 @@
 //
 // Oracle: a parse either yields a program whose canonical texts are single lines whose measured
 // length matches the rendered one, or a ParseError whose `input` is a suffix of the text (or, for
-// an unrecognised name, that name as it stands in the text).
+// an unrecognised name, that name as it stands in the text) and whose diagnostic stands at the
+// line and column of the error's offset, its range inside the text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "oracle.hpp"
+#include "tarn/lang/diagnostics.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/source_file.hpp"
@@ -34,5 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     text.find(error.input) != std::string_view::npos;
   require(suffix || name, "ParseError input is neither a suffix of the text nor a name in it");
   require(!tarn::lang::parse_error_text(error).empty(), "empty parse-error text");
+  const auto diagnostic = tarn::lang::parse_error_diagnostic(error, text, "f");
+  const auto place = tarn::lang::line_column(text, error.offset);
+  require(diagnostic.line == place.line && diagnostic.column == place.column,
+          "the diagnostic does not stand where parsing failed");
+  require(diagnostic.offset == error.offset && !diagnostic.message.empty() &&
+              !diagnostic.code.empty(),
+          "a diagnostic without its offset, message or code");
+  require(std::make_pair(diagnostic.end_line, diagnostic.end_column) >=
+              std::make_pair(diagnostic.line, diagnostic.column),
+          "the diagnostic's range ends before it begins");
   return 0;
 }

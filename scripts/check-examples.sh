@@ -62,6 +62,7 @@ while read -r name script tool args; do
     verifier) label=verifier; command=("$verifier" "--script=$script" "${arguments[@]}") ;;
     run) label="tarn-run"; command=("$tarn" run "$script" "${arguments[@]}") ;;
     check) label="tarn-check"; command=("$tarn" check "$script" "${arguments[@]}") ;;
+    trace) label="tarn-trace"; command=("$tarn" run "$script" --trace "${arguments[@]}") ;;
     *) fail "$name" "unknown tool '$tool' in runs.txt"; continue ;;
   esac
   id="$name.$label"
@@ -84,6 +85,11 @@ while read -r name script tool args; do
     [[ $status -eq 0 && ! -s "$work/stderr" ]] ||
       fail "$id" "status $status, standard error: $(head -c 300 "$work/stderr")"
     compare "$id" "$expected/$id.txt" "$work/stdout"
+  elif [[ "$tool" == trace ]]; then
+    # The trace is standard error; the run result and the files are checked by the run itself.
+    [[ $status -eq 0 || $status -eq 1 ]] || fail "$id" "status $status"
+    compare "$id" "$expected/$id.txt" "$work/stderr"
+    continue
   else
     ext=json
     [[ "$tool" == check ]] && ext=txt

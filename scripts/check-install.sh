@@ -38,6 +38,8 @@ for file in bin/qrv-verifier bin/tarn \
             include/tarn/lang/instruction.hpp include/tarn/lang/run_state.hpp \
             include/tarn/lang/result.hpp include/tarn/lang/file_access.hpp \
             include/tarn/memory/state_memory.hpp \
+            include/tarn/lang/diagnostics.hpp include/tarn/lang/checker.hpp \
+            include/tarn/lang/trace.hpp \
             include/tarn/evolution/evolution.hpp include/tarn/json/number_text.hpp \
             "$libdir"/cmake/Tarn/TarnConfig.cmake "$libdir"/cmake/Tarn/TarnConfigVersion.cmake \
             "$libdir"/cmake/Tarn/TarnTargets.cmake; do

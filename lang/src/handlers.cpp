@@ -54,9 +54,15 @@ class Message {
   std::string text_;
 };
 
-/// A JSON number as a double: integers to the nearest double (ties to even), floats unchanged.
-/// Anything that is not a number gives nothing.
-std::optional<double> number_of(const nlohmann::json& value) {
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  return a > std::numeric_limits<std::uint64_t>::max() - b
+             ? std::numeric_limits<std::uint64_t>::max()
+             : a + b;
+}
+
+}  // namespace
+
+std::optional<double> context_number(const nlohmann::json& value) {
   switch (value.type()) {
     case nlohmann::json::value_t::number_unsigned:
       return static_cast<double>(value.get<std::uint64_t>());
@@ -82,14 +88,6 @@ std::string path_text(std::string_view path) {
   }
   return text;
 }
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  return a > std::numeric_limits<std::uint64_t>::max() - b
-             ? std::numeric_limits<std::uint64_t>::max()
-             : a + b;
-}
-
-}  // namespace
 
 // --- Equilibrium and memory -----------------------------------------------------------------
 
@@ -308,7 +306,7 @@ Outcome Handlers::operator()(const Bind& instruction) {
   std::optional<double> number;
   if (context->is_object()) {
     const auto member = context->find(instruction.key);
-    if (member != context->end()) number = number_of(*member);
+    if (member != context->end()) number = context_number(*member);
   }
   if (!number) {
     return Message(RunErrorCode::MissingContextKey)
@@ -333,7 +331,7 @@ Outcome Handlers::operator()(const BindAll&) {
   for (const auto& [name, value] : context->items()) {
     const auto alias = settings_.aliases.find(name);
     if (alias == settings_.aliases.end()) continue;
-    const std::optional<double> number = number_of(value);
+    const std::optional<double> number = context_number(value);
     if (!number) continue;
     if (alias->second >= memory_.values.size()) {
       return Message(RunErrorCode::PositionOutOfRange)
@@ -378,7 +376,7 @@ Outcome Handlers::operator()(const Import& instruction) {
                        << "Parse error in imported file: "
                        << std::string_view(parse_error_text(parsed.error()));
       // Located in the imported file, where parsing failed; the loop adds the import itself.
-      if (inputs_.spans) {
+      if (inputs_.locate) {
         error.location = locate(path, fresh->text.view(),
                                 SourceSpan{saturate_u32(parsed.error().offset), 0});
       }

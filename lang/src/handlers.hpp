@@ -35,6 +35,10 @@ struct EnterBody {
 /// A handler's answer. A RunError ends the whole run with that text.
 using Outcome = std::variant<Proceed, EnterBody, RunError>;
 
+/// A context member's value as bind and bind_all take it: integers to the nearest double (ties to
+/// even), floats unchanged; anything that is not a number gives nothing.
+std::optional<double> context_number(const nlohmann::json& value);
+
 class Handlers {
  public:
   Handlers(RunMemory memory, const RunInputs& inputs, RunState& state, RunSettings& settings,

@@ -9,6 +9,8 @@
 // runs, so that an instruction that fails is recorded too and a block's entry precedes its body's.
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,6 +21,7 @@
 #include "file_system.hpp"
 #include "handlers.hpp"
 #include "program_storage.hpp"
+#include "tracer.hpp"
 #include "tarn/lang/parser.hpp"
 #include "interpreter.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -34,38 +37,87 @@ struct Frame {
   const Instruction* begin;
   const SourceSpan* spans;        // null: not recorded
   std::uint32_t file;             // in the run's ImportCache; 0: the policy's own text
-  bool import;                    // the body of an imported file, which leaves it at the end
+  bool import_root;               // the top level of an imported file, which it leaves at the end
   std::uint64_t open_text_bytes;  // held by this frame while it runs: non-zero only for an import
 };
 
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
-// The location of the instruction `frame` is running.
-StatementLocation location_in(const Frame& frame, const RunInputs& inputs,
-                              const detail::ImportCache& imports) {
-  const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
-  const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : SourceSpan{};
-  if (frame.file == 0) return locate(inputs.name, inputs.text, span);
-  // Kept while the import runs, when the run locates its errors.
-  const detail::ImportedFile& file = imports[frame.file];
-  return locate(file.name, file.text ? file.text->view() : std::string_view(), span);
-}
+// Where the statements of a run stand, when its program was parsed without their spans: each
+// file on the way is parsed again, with them, and each statement found by the same indices.
+// Parsing is pure, so the same text gives the same tree. A run that succeeds never comes here;
+// one that fails pays a parse of each file it names in the error.
+class SpansFoundAgain {
+ public:
+  SpansFoundAgain(const RunInputs& inputs, const detail::ImportCache& imports)
+      : inputs_(inputs), imports_(imports) {}
+
+  /// The span of the instruction frames[k] is running.
+  SourceSpan span(const std::vector<Frame>& frames, std::size_t k) {
+    std::size_t start = k;  // the top level of the file that frame k runs
+    while (start > 0 && !frames[start].import_root) --start;
+    const std::uint32_t file = frames[start].file;
+    auto parsed = parsed_.find(file);
+    if (parsed == parsed_.end()) {
+      const std::string_view text = text_of(file);
+      auto program = parse_program(text);
+      if (!program) return SourceSpan{};
+      parsed = parsed_.emplace(file, std::move(*program)).first;
+    }
+    const Program& program = parsed->second;
+    const Body* body = nullptr;  // null: the top level
+    for (std::size_t j = start;; ++j) {
+      const auto index = static_cast<std::size_t>(frames[j].next - 1 - frames[j].begin);
+      if (j == k) return body != nullptr ? body->span(index) : program.span(index);
+      const Instruction& opener = body != nullptr ? (*body)[index] : program[index];
+      if (const auto* branch = std::get_if<Branch>(&opener)) {
+        body = &branch->body;
+      } else if (const auto* test = std::get_if<IfGreaterThan>(&opener)) {
+        body = &test->body;
+      } else {
+        return SourceSpan{};
+      }
+    }
+  }
+
+ private:
+  // A file's text is kept while its imports run, when the run locates its errors.
+  std::string_view text_of(std::uint32_t file) const {
+    if (file == 0) return inputs_.text;
+    const detail::ImportedFile& imported = imports_[file];
+    return imported.text ? imported.text->view() : std::string_view();
+  }
+
+  const RunInputs& inputs_;
+  const detail::ImportCache& imports_;
+  std::map<std::uint32_t, Program> parsed_;
+};
 
 // Adds to `error` where it happened: the instruction running in the innermost frame (unless the
 // error located itself, as a parse error in an imported file does) and the import statements on
 // the way out.
 RunError located(RunError error, const std::vector<Frame>& frames, const RunInputs& inputs,
                  const detail::ImportCache& imports) {
-  std::uint32_t file = frames.back().file;
+  SpansFoundAgain found(inputs, imports);
+  const auto location_of = [&](std::size_t k) {
+    const Frame& frame = frames[k];
+    const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
+    const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : found.span(frames, k);
+    if (frame.file == 0) return locate(inputs.name, inputs.text, span);
+    const detail::ImportedFile& file = imports[frame.file];
+    return locate(file.name, file.text ? file.text->view() : std::string_view(), span);
+  };
+  std::size_t k = frames.size() - 1;
+  std::uint32_t file = frames[k].file;
   if (error.location) {
-    error.imported_from.push_back(location_in(frames.back(), inputs, imports));
+    error.imported_from.push_back(location_of(k));
   } else {
-    error.location = location_in(frames.back(), inputs, imports);
+    error.location = location_of(k);
   }
-  for (auto frame = frames.rbegin() + 1; frame != frames.rend(); ++frame) {
-    if (frame->file == file) continue;
-    file = frame->file;
-    error.imported_from.push_back(location_in(*frame, inputs, imports));
+  while (k-- > 0) {
+    if (frames[k].file == file) continue;
+    file = frames[k].file;
+    error.imported_from.push_back(location_of(k));
   }
   return error;
 }
@@ -77,29 +129,30 @@ StatementLocation locate(std::string_view file, std::string_view text, SourceSpa
   return StatementLocation{std::string(file), span, place.line, place.column};
 }
 
-Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory memory,
-                               const RunInputs& inputs, RunState& state, RunSettings& settings) {
-  const Program& top = *program;
-  detail::Recorder::keep(state.executed_commands, std::move(program));
-  // A long flat script records one entry per statement: room for them at once.
-  detail::Recorder::reserve(
-      state.executed_commands,
-      static_cast<std::size_t>(std::min<std::uint64_t>(
-          inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
+namespace {
 
+// The loop itself. With kTrace every started instruction is reported to the tracer once its
+// handler has answered; without, the loop has no trace code at all (a test per instruction would
+// be paid by every verifier run).
+template <bool kTrace>
+Result<void, RunError> run_loop(const Program& top, RunMemory memory, const RunInputs& inputs,
+                                RunState& state, RunSettings& settings) {
   detail::ImportCache imports(detail::files_or_default(inputs.files),
-                              inputs.open_import_text_limit, inputs.spans);
+                              inputs.open_import_text_limit, inputs.locate);
   detail::Handlers handlers(memory, inputs, state, settings, imports);
-  std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, false, 0}};
+  std::vector<Frame> frames{
+      Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, false, 0}};
   const auto fail_here = [&](RunError error) -> Result<void, RunError> {
-    if (!inputs.spans) return fail(std::move(error));
+    if (!inputs.locate) return fail(std::move(error));
     return fail(located(std::move(error), frames, inputs, imports));
   };
+  [[maybe_unused]] std::optional<detail::Tracer> tracer;
+  if constexpr (kTrace) tracer.emplace(*inputs.trace, memory, inputs, state, settings, imports);
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.next == frame.end) {
-      if (frame.import) imports.leave(frame.file, frame.open_text_bytes);
+      if (frame.import_root) imports.leave(frame.file, frame.open_text_bytes);
       frames.pop_back();
       continue;
     }
@@ -114,6 +167,12 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
     // `frame` may dangle after this point: entering a body can grow `frames`.
     detail::Outcome outcome =
         std::visit(handlers, static_cast<const InstructionKind&>(instruction));
+    if constexpr (kTrace) {
+      const Frame& at = frames.back();
+      const auto index = static_cast<std::size_t>(at.next - 1 - at.begin);
+      tracer->step(instruction, outcome, at.file,
+                   at.spans != nullptr ? at.spans[index] : SourceSpan{}, frames.size() - 1);
+    }
     if (auto* error = std::get_if<RunError>(&outcome)) return fail_here(std::move(*error));
     if (auto* enter = std::get_if<detail::EnterBody>(&outcome)) {
       if (enter->file) imports.enter(*enter->file, enter->open_text_bytes);
@@ -124,6 +183,21 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
     }
   }
   return {};
+}
+
+}  // namespace
+
+Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory memory,
+                               const RunInputs& inputs, RunState& state, RunSettings& settings) {
+  const Program& top = *program;
+  detail::Recorder::keep(state.executed_commands, std::move(program));
+  // A long flat script records one entry per statement: room for them at once.
+  detail::Recorder::reserve(
+      state.executed_commands,
+      static_cast<std::size_t>(std::min<std::uint64_t>(
+          inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
+  if (inputs.trace != nullptr) return run_loop<true>(top, memory, inputs, state, settings);
+  return run_loop<false>(top, memory, inputs, state, settings);
 }
 
 }  // namespace tarn::lang

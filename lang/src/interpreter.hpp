@@ -12,6 +12,7 @@
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
+#include "tarn/lang/trace.hpp"
 
 namespace tarn::lang {
 
@@ -43,11 +44,15 @@ struct RunInputs {
   /// Tests lower it to exercise the guard without writing hundreds of megabytes.
   std::uint64_t open_import_text_limit = kScriptTextLimit;
   /// The name and the text of the program run, for the locations of run errors. With `spans`
-  /// (the program was parsed with them), imported files are parsed with spans too and run errors
-  /// are located; without, they carry no location.
+  /// (the program was parsed with them), imported files are parsed with spans too.
   std::string_view name;
   std::string_view text;
   bool spans = false;
+  /// Run errors carry their location: from the spans, or, without them, found by parsing the
+  /// texts again once the run has failed.
+  bool locate = false;
+  /// When set, every started instruction is explained in it (the program must have spans).
+  Trace* trace = nullptr;
   /// Where imports are read from; null: the working directory.
   const FileAccess* files = nullptr;
 };

@@ -40,7 +40,8 @@ ParseError owned(const Fail& failure, std::string_view text,
                  std::optional<std::uint32_t> open_brace = std::nullopt) {
   // `at` views the text: the rest of it from the failing step, or the unrecognised name.
   const auto offset = static_cast<std::size_t>(failure.at.data() - text.data());
-  return {failure.severity, std::string(failure.at), failure.code, offset, open_brace};
+  return {failure.severity, std::string(failure.at), failure.code, offset, open_brace,
+          failure.expected, std::nullopt};
 }
 
 Body& body_of(Instruction& instruction) {
@@ -149,6 +150,15 @@ class OpenBodies {
     return false;
   }
 
+  /// Where the statement being read when a parse failed begins, when spans are kept and it
+  /// stands in a body (the caller knows where a top-level one begins).
+  std::optional<std::uint32_t> failing_statement() const {
+    if constexpr (kSpans) {
+      if (!open_.empty() && !spans_.empty()) return spans_.back().offset;
+    }
+    return std::nullopt;
+  }
+
   /// The offset of the "{" of the innermost open body, when spans are kept.
   std::optional<std::uint32_t> innermost_brace() const {
     if constexpr (kSpans) {
@@ -217,7 +227,8 @@ Result<std::string_view, BlockFail> read_open_body(std::string_view rest, Instru
     while (true) {
       rest = skip_ws(rest);
       if (rest.empty()) {  // "}" is missing
-        return fail(BlockFail{error_at(rest, ParseErrorCode::Tag), open.innermost_brace()});
+        return fail(BlockFail{error_at(rest, ParseErrorCode::Tag, ParseExpectation::CloseBrace),
+                              open.innermost_brace()});
       }
       if (rest.front() != '}') break;
       rest.remove_prefix(1);
@@ -282,7 +293,11 @@ Result<Program, ParseError> parse(std::string_view text) {
     const std::uint32_t start = open.offset(rest);
     auto statement = read_statement(rest, top.emplace_back(), open);
     if (!statement) {
-      return fail(owned(statement.error().failure, text, statement.error().open_brace));
+      ParseError error = owned(statement.error().failure, text, statement.error().open_brace);
+      if constexpr (kSpans) {
+        if (!error.open_brace) error.statement = open.failing_statement().value_or(start);
+      }
+      return fail(std::move(error));
     }
     rest = *statement;
     if constexpr (kSpans) spans.push_back(SourceSpan{start, open.offset(rest) - start});
@@ -317,10 +332,12 @@ Result<Parsed<Program>, ParseError> parse_statement(std::string_view text) {
   detail::ProgramBuilder builder;
   OpenBodies<true> open(builder, text);
   auto statement = read_statement(text, builder.instructions().emplace_back(), open);
-  if (!statement) {
-    return fail(owned(statement.error().failure, text, statement.error().open_brace));
-  }
   const std::uint32_t start = open.offset(skip_ws(text));
+  if (!statement) {
+    ParseError error = owned(statement.error().failure, text, statement.error().open_brace);
+    if (!error.open_brace) error.statement = open.failing_statement().value_or(start);
+    return fail(std::move(error));
+  }
   builder.spans().push_back(SourceSpan{start, open.offset(*statement) - start});
   return Parsed<Program>{std::move(builder).finish(), *statement};
 }

@@ -15,7 +15,9 @@
 #include "file_system.hpp"
 #include "interpreter.hpp"
 #include "run_finish.hpp"
+#include "tracer.hpp"
 #include "tarn/lang/parser.hpp"
+#include "tarn/lang/source_file.hpp"
 #include "tarn/memory/state_memory.hpp"
 
 namespace tarn::lang {
@@ -49,34 +51,51 @@ std::string_view run_decision(const RunState& state) {
 
 namespace detail {
 
-// What compile() makes. The text is the policy's own copy, except for the policy that run_script
-// compiles for one run: its text is the caller's, which outlives the run.
+// What compile() makes. The text is the policy's own copy, or a text it shares with the caller,
+// except for the policy that run_script compiles for one run: its text is the caller's, which
+// outlives the run.
 struct CompiledPolicy {
   std::string name;
   std::string owned_text;
+  std::shared_ptr<const SourceText> shared_text;
   std::string_view text;
   Program program;
-  bool spans = true;
+  bool spans = true;   // the program holds the spans of its statements
+  bool locate = true;  // run errors carry their location (see RunInputs::locate)
 };
 
 namespace {
 
-Result<std::shared_ptr<const CompiledPolicy>, ParseError> compile_policy(std::string_view text,
-                                                                         std::string name,
-                                                                         bool borrow_text,
-                                                                         bool spans) {
+// How compile_policy parses: compile() with or without spans (its errors always complete and
+// its run errors located), run_script without either.
+struct PolicyParse {
+  bool borrow_text = false;
+  bool spans = true;
+  bool locate = true;
+};
+
+// The policy of `text`, whose own copy it makes unless it borrows the text or shares `shared`.
+Result<std::shared_ptr<const CompiledPolicy>, ParseError> compile_policy(
+    std::string_view text, std::string name, PolicyParse how,
+    std::shared_ptr<const SourceText> shared = nullptr) {
   auto compiled = std::make_shared<CompiledPolicy>();
   compiled->name = std::move(name);
-  if (borrow_text) {
+  if (shared != nullptr) {
+    compiled->text = shared->view();
+    compiled->shared_text = std::move(shared);
+  } else if (how.borrow_text) {
     compiled->text = text;
   } else {
     compiled->owned_text = std::string(text);
     compiled->text = compiled->owned_text;
   }
-  auto program = parse_program(compiled->text, ParseOptions{.spans = spans});
+  auto program = parse_program(compiled->text, ParseOptions{.spans = how.spans});
+  // A parse with spans also tells where the failing statement begins, which messages use.
+  if (!program && how.locate && !how.spans) program = parse_program(compiled->text);
   if (!program) return fail(std::move(program).error());
   compiled->program = std::move(*program);
-  compiled->spans = spans;
+  compiled->spans = how.spans;
+  compiled->locate = how.locate;
   return std::shared_ptr<const CompiledPolicy>(std::move(compiled));
 }
 
@@ -84,26 +103,29 @@ Result<RunState, RunError> evaluate_compiled(const std::shared_ptr<const Compile
                                              RunMemory run_memory,
                                              const nlohmann::json* context,
                                              const RunOptions& options) {
+  // A trace locates every step, so it needs the spans.
+  Trace* trace = compiled->spans ? options.trace : nullptr;
   const RunInputs inputs{.context = context,
                          .fuel_limit = options.fuel_limit,
                          .open_import_text_limit = options.open_import_text_limit,
                          .name = compiled->name,
                          .text = compiled->text,
                          .spans = compiled->spans,
+                         .locate = compiled->locate,
+                         .trace = trace,
                          .files = options.files};
   RunState state;
   state.residual = memory::residual(run_memory.signs, run_memory.values);
   RunSettings settings;
   // The run's log refers to the policy's instructions, so it shares the policy.
   std::shared_ptr<const Program> program(compiled, &compiled->program);
-  if (auto ran = execute(std::move(program), run_memory, inputs, state, settings); !ran) {
+  auto ran = execute(std::move(program), run_memory, inputs, state, settings);
+  if (ran) ran = finish(run_memory, settings, detail::files_or_default(options.files), state);
+  if (!ran) {
+    if (trace != nullptr) conclude_failed_trace(*trace, ran.error());
     return fail(std::move(ran).error());
   }
-  if (auto finished =
-          finish(run_memory, settings, detail::files_or_default(options.files), state);
-      !finished) {
-    return fail(std::move(finished).error());
-  }
+  if (trace != nullptr) conclude_trace(*trace, state, settings);
   return state;
 }
 
@@ -114,8 +136,19 @@ const std::string& Policy::name() const noexcept { return compiled_->name; }
 std::string_view Policy::text() const noexcept { return compiled_->text; }
 const Program& Policy::program() const noexcept { return compiled_->program; }
 
-Result<Policy, ParseError> compile(std::string_view text, std::string name) {
-  auto compiled = detail::compile_policy(text, std::move(name), false, true);
+Result<Policy, ParseError> compile(std::shared_ptr<const SourceText> text, std::string name,
+                                   CompileOptions options) {
+  const std::string_view view = text->view();
+  auto compiled =
+      detail::compile_policy(view, std::move(name), {.spans = options.spans}, std::move(text));
+  if (!compiled) return fail(std::move(compiled).error());
+  return Policy(std::move(*compiled));
+}
+
+Result<Policy, ParseError> compile(std::string_view text, std::string name,
+                                   CompileOptions options) {
+  auto compiled = detail::compile_policy(text, std::move(name),
+                                         {.borrow_text = false, .spans = options.spans});
   if (!compiled) return fail(std::move(compiled).error());
   return Policy(std::move(*compiled));
 }
@@ -129,7 +162,8 @@ Result<RunState, RunError> evaluate(const Policy& policy, RunMemory memory,
 Result<RunState, RunError> run_script(std::span<const std::int8_t> signs, std::span<double> values,
                                       const nlohmann::json* context, std::string_view script,
                                       std::uint64_t fuel_limit, const FileAccess* files) {
-  auto compiled = detail::compile_policy(script, {}, true, false);
+  auto compiled = detail::compile_policy(
+      script, {}, {.borrow_text = true, .spans = false, .locate = false});
   if (!compiled) {
     return fail(
         RunError{RunErrorCode::ParseError, "Parse error: " + parse_error_text(compiled.error())});

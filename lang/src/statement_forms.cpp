@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -53,10 +54,21 @@ constexpr bool same_bytes(std::string_view a, std::string_view b) {
   return true;
 }
 
+// What a missing tag is, for messages: "(", ")", ",", "{" or the "()" of bind_all.
+constexpr ParseExpectation expectation_of(std::string_view literal) {
+  if (literal.size() == 2) return ParseExpectation::EmptyParens;
+  switch (literal.front()) {
+    case '(': return ParseExpectation::OpenParen;
+    case ')': return ParseExpectation::CloseParen;
+    case ',': return ParseExpectation::Comma;
+    default: return ParseExpectation::OpenBrace;
+  }
+}
+
 // tag -> the literal text, byte for byte
 Step<std::string_view> expect_tag(std::string_view text, std::string_view literal) {
   const bool matches = text.size() >= literal.size() && same_bytes(literal, text);
-  if (!matches) return fail(error_at(text, ParseErrorCode::Tag));
+  if (!matches) return fail(error_at(text, ParseErrorCode::Tag, expectation_of(literal)));
   return Parsed<std::string_view>{literal, text.substr(literal.size())};
 }
 
@@ -76,16 +88,20 @@ Step<std::string_view> read_identifier(std::string_view text) {
     if (!unicode::is_identifier_char(decoded.code_point)) break;
     i += decoded.length;
   }
-  if (i == 0) return fail(error_at(text, ParseErrorCode::TakeWhile1));
+  if (i == 0) return fail(error_at(text, ParseErrorCode::TakeWhile1, ParseExpectation::Statement));
   return Parsed<std::string_view>{text.substr(0, i), text.substr(i)};
 }
 
 // string -> "\"" (any character but "\"")* "\""      (no escapes; line breaks allowed)
 Step<std::string_view> read_string(std::string_view text) {
-  if (!text.starts_with('"')) return fail(error_at(text, ParseErrorCode::Tag));
+  if (!text.starts_with('"')) {
+    return fail(error_at(text, ParseErrorCode::Tag, ParseExpectation::String));
+  }
   const std::string_view inside = text.substr(1);
   const std::size_t close = inside.find('"');
-  if (close == std::string_view::npos) return fail(error_at(inside, ParseErrorCode::TakeUntil));
+  if (close == std::string_view::npos) {
+    return fail(error_at(inside, ParseErrorCode::TakeUntil, ParseExpectation::StringEnd));
+  }
   return Parsed<std::string_view>{inside.substr(0, close), inside.substr(close + 1)};
 }
 
@@ -93,7 +109,7 @@ Step<std::string_view> read_string(std::string_view text) {
 Step<bool> read_boolean(std::string_view text) {
   if (text.starts_with("true")) return Parsed<bool>{true, text.substr(4)};
   if (text.starts_with("false")) return Parsed<bool>{false, text.substr(5)};
-  return fail(error_at(text, ParseErrorCode::Tag));
+  return fail(error_at(text, ParseErrorCode::Tag, ParseExpectation::Boolean));
 }
 
 // number -> sign? mantissa exponent? | special      (number_syntax.hpp; no sign on a special word)
@@ -112,9 +128,11 @@ Step<double> read_number(std::string_view text) {
   }
   const Result<ScannedNumber, NumberError> number = scan_number(text);
   if (!number) {
-    const Severity severity =
-        number.error() == NumberError::ExponentWithoutDigits ? Severity::Failure : Severity::Error;
-    return fail(Fail{severity, text, ParseErrorCode::Float});
+    if (number.error() == NumberError::ExponentWithoutDigits) {
+      return fail(Fail{Severity::Failure, text, ParseErrorCode::Float,
+                       ParseExpectation::ExponentDigits});
+    }
+    return fail(error_at(text, ParseErrorCode::Float, ParseExpectation::Number));
   }
   return Parsed<double>{number->value, text.substr(number->length)};
 }
@@ -149,6 +167,13 @@ class Cursor {
   }
   Cursor& boolean(bool& out) {
     if (ok()) out = take(read_boolean(rest_)).value_or(false);
+    return *this;
+  }
+  // Names what was expected where the form failed, when the failure belongs to a larger element
+  // than its step (an unknown name, whatever failed after it). Expectations only feed messages;
+  // the error's text stays the step's.
+  Cursor& expecting(ParseExpectation expected) {
+    if (!ok()) failure_->expected = expected;
     return *this;
   }
   // [number]: a number that cannot begin here is absent; a Failure still fails.
@@ -255,7 +280,9 @@ Step<Statement> if_broken_form(std::string_view rest, Instruction& out) {
   // Written out rather than through a Cursor: in a deep nest this is most of the text, and the
   // Cursor form costs W4 4.5% more instructions.
   rest = skip_ws(rest);
-  if (rest.empty() || rest.front() != '{') return fail(error_at(rest, ParseErrorCode::Tag));
+  if (rest.empty() || rest.front() != '{') {
+    return fail(error_at(rest, ParseErrorCode::Tag, ParseExpectation::OpenBrace));
+  }
   out.emplace<Branch>();
   return Parsed<Statement>{Statement{true}, rest.substr(1)};
 }
@@ -271,7 +298,10 @@ Step<Statement> assert_bounds_form(std::string_view rest, Instruction& out) {
     return cursor.tag(")").finish(out, AssertBoundsNamed{min, max, std::move(name)});
   }
   double index = 0.0;
-  return cursor.number(index).tag(")").finish(out, AssertBounds{min, max, saturate_u64(index)});
+  // The cursor is still good here only when no string could be read, so a failure of this
+  // number is the failure of the whole third argument.
+  if (cursor.ok()) cursor.number(index).expecting(ParseExpectation::StringOrNumber);
+  return cursor.tag(")").finish(out, AssertBounds{min, max, saturate_u64(index)});
 }
 
 // bind -> "(" string "," ws number ")"
@@ -311,9 +341,9 @@ Step<Statement> if_greater_than_form(std::string_view rest, Instruction& out) {
 Step<Statement> unknown_form(std::string_view name, std::string_view rest) {
   double ignored = 0.0;
   Cursor cursor(rest);
-  cursor.tag("(").number(ignored).tag(")");
+  cursor.tag("(").number(ignored).tag(")").expecting(ParseExpectation::Keyword);
   if (!cursor.ok()) return fail(cursor.failure());
-  return fail(error_at(name, ParseErrorCode::Tag));
+  return fail(error_at(name, ParseErrorCode::Tag, ParseExpectation::Keyword));
 }
 
 using Form = Step<Statement> (*)(std::string_view rest_after_keyword, Instruction& out);
@@ -391,10 +421,21 @@ const KeywordForm* find_keyword(std::string_view name) {
 
 }  // namespace
 
+std::span<const std::string_view> keywords() {
+  static constexpr std::array<std::string_view, kKeywordForms.size()> kNames = [] {
+    std::array<std::string_view, kKeywordForms.size()> names{};
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = kKeywordForms[i].keyword;
+    return names;
+  }();
+  return kNames;
+}
+
 // comment -> "//" (any character but "\n")* "\n"
 Step<std::string_view> skip_comment(std::string_view text) {
   const std::size_t end = text.find('\n');
-  if (end == std::string_view::npos) return fail(error_at(text, ParseErrorCode::TakeUntil));
+  if (end == std::string_view::npos) {
+    return fail(error_at(text, ParseErrorCode::TakeUntil, ParseExpectation::CommentEnd));
+  }
   return Parsed<std::string_view>{text.substr(0, end + 1), text.substr(end + 1)};
 }
 

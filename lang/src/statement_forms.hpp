@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "tarn/lang/instruction.hpp"
@@ -19,18 +20,20 @@
 namespace tarn::lang::detail {
 
 // A failure while the text is still borrowed: `at` views the rest of the text at the failing
-// step, or the name itself for an unrecognised name.
+// step, or the name itself for an unrecognised name. `expected` fills the padding after `code`,
+// so a failure is no larger than without it.
 struct Fail {
   Severity severity = Severity::Error;
   std::string_view at;
   ParseErrorCode code = ParseErrorCode::Tag;
+  ParseExpectation expected = ParseExpectation::Statement;
 };
 
 template <class T>
 using Step = Result<Parsed<T>, Fail>;
 
-inline Fail error_at(std::string_view at, ParseErrorCode code) {
-  return {Severity::Error, at, code};
+inline Fail error_at(std::string_view at, ParseErrorCode code, ParseExpectation expected) {
+  return {Severity::Error, at, code, expected};
 }
 
 // A statement read up to its end, or up to the "{" of its body (opens_body), whose statements
@@ -56,5 +59,8 @@ Step<std::string_view> skip_comment(std::string_view text);
 // statement -> ws identifier form
 // The head of a statement, into `out`: a whole statement, or one up to the "{" of its body.
 Step<Statement> read_statement_head(std::string_view text, Instruction& out);
+
+/// Every keyword, in the order of the instruction table (for suggestions in messages).
+std::span<const std::string_view> keywords();
 
 }  // namespace tarn::lang::detail

@@ -231,7 +231,7 @@ TEST(Parser, ErrorText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(parse_error_text(ParseError{c.severity, c.input, c.code, 0, std::nullopt}), c.text);
+    EXPECT_EQ(parse_error_text(ParseError{c.severity, c.input, c.code, 0, std::nullopt, {}, std::nullopt}), c.text);
   }
   // The two examples end to end.
   EXPECT_EQ(parse_error_text(parse_program("foo(1)\n").error()),
@@ -340,13 +340,16 @@ TEST(Parser, MillionDeepNesting) {
   const std::string unclosed_text = open + repeat("}", kDepth - 1);
   const auto unclosed = parse_program(unclosed_text);
   ASSERT_FALSE(unclosed.has_value());
-  EXPECT_EQ(unclosed.error(), (ParseError{E, "", Code::Tag, unclosed_text.size(), 10}));
+  EXPECT_EQ(unclosed.error(), (ParseError{E, "", Code::Tag, unclosed_text.size(), 10,
+                                          ParseExpectation::CloseBrace, std::nullopt}));
 
   const std::string failing_text = repeat("if_broken {", 1000) + "nope";
   const auto failing_deep_inside = parse_program(failing_text);
   ASSERT_FALSE(failing_deep_inside.has_value());
+  // The name "nope" is no keyword; the statement that failed begins where it does.
   EXPECT_EQ(failing_deep_inside.error(),
-            (ParseError{E, "", Code::Tag, failing_text.size(), std::nullopt}));
+            (ParseError{E, "", Code::Tag, failing_text.size(), std::nullopt,
+                        ParseExpectation::Keyword, failing_text.size() - 4}));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -22,8 +24,13 @@ struct RunCommandOptions {
   std::optional<std::string> context;        // --context=JSONFILE
   std::optional<std::string> fuel;           // --fuel=N
   std::optional<std::string> root;           // --root=DIR
+  std::optional<std::string> format;         // --format=text|json|sarif: how errors are shown
+  std::optional<std::string> trace;          // --trace ("text") or --trace=jsonl:FILE
+  bool escape_controls = false;              // standard error is a terminal
 };
 
+/// Runs the script and prints the run result document; a parse or run error is shown located,
+/// its engine text last on standard error (status 1).
 ToolOutput run_command(const RunCommandOptions& options);
 
 /// The run result as `tarn run` prints it (pretty JSON, every member always there, without the
@@ -33,5 +40,8 @@ ToolOutput run_command(const RunCommandOptions& options);
 /// the two commands cannot disagree on a member.
 std::string run_result_document(const lang::RunState& state, std::span<const double> values,
                                 bool* commands_omitted = nullptr);
+/// A --values= list: numbers in the script's syntax separated by commas; the empty text is the
+/// empty list. **Example**: "1,2.5,nan" -> {1.0, 2.5, NaN}; "1, 2" -> none.
+std::optional<std::vector<double>> parse_value_list(std::string_view text);
 
 }  // namespace tarn::tool

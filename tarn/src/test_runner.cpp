@@ -458,7 +458,7 @@ ToolOutput test_command(const TestCommandOptions& options) {
               2};
     }
   }
-  if (!options.coverage.empty() && options.coverage != "text" && options.coverage != "json") {
+  if (options.coverage && options.coverage != "text" && options.coverage != "json") {
     return {"", "tarn test: --coverage takes no value, or =json\n", 2};
   }
   // The runs change the working directory; the JUnit file is named from the one we started in.

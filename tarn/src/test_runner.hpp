@@ -11,9 +11,9 @@ namespace tarn::tool {
 
 struct TestCommandOptions {
   std::vector<std::string> paths;  // files and folders; none: the working directory
-  std::optional<std::string> run;  // --run REGEX: only the cases whose name it matches
-  std::optional<std::string> junit;  // --junit FILE: also write JUnit XML there
-  std::string coverage;  // --coverage: "" (off), "text" or "json"
+  std::optional<std::string> run;       // --run=REGEX: only the cases whose name it matches
+  std::optional<std::string> junit;     // --junit=FILE: also write JUnit XML there
+  std::optional<std::string> coverage;  // --coverage ("text") or --coverage=json
 };
 
 /// Runs every selected case in process, one line each, then "N passed, M failed". Status 0

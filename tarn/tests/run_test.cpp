@@ -172,7 +172,8 @@ TEST(TarnRun, ContextDocument) {
   const ProcessResult failed = tarn_run(dir, {"bad.txt", "--context=ctx.json"});
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");
-  EXPECT_EQ(failed.err, "Bind failed: key 's' not found in context or not a number\n");
+  EXPECT_EQ(tarn::testing::last_line(failed.err),
+            "Bind failed: key 's' not found in context or not a number\n");
 }
 
 TEST(TarnRun, Fuel) {
@@ -184,7 +185,8 @@ TEST(TarnRun, Fuel) {
   const ProcessResult short_by_one = tarn_run(dir, {"two.txt", "--fuel=11"});
   EXPECT_EQ(short_by_one.status, 1);
   EXPECT_EQ(short_by_one.out, "");
-  EXPECT_EQ(short_by_one.err, "Out of fuel (Gas limit exceeded)\n");
+  EXPECT_EQ(tarn::testing::last_line(short_by_one.err), "Out of fuel (Gas limit exceeded)\n");
+  EXPECT_EQ(short_by_one.err.rfind("two.txt:2:1: error: out of fuel", 0), 0u) << short_by_one.err;
 }
 
 TEST(TarnRun, RunAndReadErrors) {
@@ -210,7 +212,7 @@ TEST(TarnRun, RunAndReadErrors) {
     const ProcessResult result = tarn_run(dir, {c.file});
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(tarn::testing::last_line(result.err), c.err);
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/never.txt"));
 }

@@ -1,5 +1,5 @@
 // `tarn test` as a process: a test file of passing and failing cases against its golden output
-// (with coverage), --run with --junit, --coverage=json, and test files that are refused.
+// (with coverage), --run= with --junit=, --coverage=json, and test files that are refused.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -39,7 +39,7 @@ TEST(TarnTest, CasesAgainstTheirGoldenOutput) {
 TEST(TarnTest, SelectedCasesAsJUnit) {
   ScratchDir dir;
   const ProcessResult result =
-      tarn_test(kData, {"--run", "verifier", "--junit", dir.file("junit.xml"), "."});
+      tarn_test(kData, {"--run=verifier", "--junit=" + dir.file("junit.xml"), "."});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out.substr(result.out.rfind('\n', result.out.size() - 2) + 1),
             "1 passed, 1 failed\n");
@@ -58,7 +58,7 @@ TEST(TarnTest, SelectedCasesAsJUnit) {
 }
 
 TEST(TarnTest, CoverageAsJson) {
-  const ProcessResult result = tarn_test(kData, {"--coverage=json", "--run", "large"});
+  const ProcessResult result = tarn_test(kData, {"--coverage=json", "--run=large"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, R"json({
   "files": [

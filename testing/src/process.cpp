@@ -4,8 +4,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -41,7 +43,20 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   int out_pipe[2];
   int err_pipe[2];
   int in_pipe[2] = {-1, -1};
-  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  if (::pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+  if (options.stderr_terminal) {
+    // The child's standard error is the pseudo-terminal's slave side, read here from its master
+    // side; output processing is off, so that the child's bytes arrive unchanged ("\n" stays).
+    if (::openpty(&err_pipe[0], &err_pipe[1], nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    termios settings{};
+    ::tcgetattr(err_pipe[1], &settings);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    ::tcsetattr(err_pipe[1], TCSANOW, &settings);
+  } else if (::pipe(err_pipe) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
   if (options.stdin_text && ::pipe(in_pipe) != 0) throw std::runtime_error("pipe failed");
 
   std::vector<std::string> argv_text{program};
@@ -149,6 +164,12 @@ std::string read_file(const std::string& path) {
   std::ostringstream content;
   content << file.rdbuf();
   return content.str();
+}
+
+std::string last_line(const std::string& text) {
+  if (text.empty()) return text;
+  const std::size_t start = text.rfind('\n', text.size() - 2);
+  return start == std::string::npos ? text : text.substr(start + 1);
 }
 
 }  // namespace tarn::testing

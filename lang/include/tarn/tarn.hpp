@@ -30,6 +30,9 @@
 // - run_script (compile and evaluate in one call) and run_decision: runner.hpp.
 // - Program and Instruction (what a policy was parsed into), canonical_text: instruction.hpp.
 // - ParseError, parse_error_text, line_column: parser.hpp.
+// - Diagnostic (errors located and worded for people, with text, JSON and SARIF forms):
+//   diagnostics.hpp; check_policies (warnings found without running): checker.hpp; Trace (each
+//   step of a run explained, through RunOptions::trace): trace.hpp.
 // - The limits (script text, executed-command text, default fuel): limits.hpp.
 // - The state memory (kDefaultSigns, encode, residual, ...): tarn/memory/state_memory.hpp.
 //
@@ -37,6 +40,8 @@
 // described in docs/language.md; examples/consumer is a complete host program.
 #pragma once
 
+#include "tarn/lang/checker.hpp"
+#include "tarn/lang/diagnostics.hpp"
 #include "tarn/lang/file_access.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/limits.hpp"
@@ -45,4 +50,5 @@
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
 #include "tarn/lang/runner.hpp"
+#include "tarn/lang/trace.hpp"
 #include "tarn/memory/state_memory.hpp"

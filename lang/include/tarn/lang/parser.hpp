@@ -20,6 +20,26 @@ namespace tarn::lang {
 enum class Severity { Error, Failure };
 enum class ParseErrorCode { Tag, TakeUntil, TakeWhile1, Float };
 
+/// What the parser was reading where it failed: the grammar element it expected there. It does
+/// not enter the error's text; messages for people are built from it (diagnostics.hpp).
+enum class ParseExpectation : std::uint8_t {
+  Statement,       // a statement's name: a stray "}", "(", "//" inside a block
+  Keyword,         // the name read is no keyword (whatever failed after it)
+  OpenParen,       // "("
+  CloseParen,      // ")"
+  Comma,           // ","
+  EmptyParens,     // the "()" of bind_all
+  OpenBrace,       // the "{" of a block
+  CloseBrace,      // the "}" of a block left open at the end of the text
+  String,          // a string's opening quote
+  StringEnd,       // a string's closing quote
+  Boolean,         // true or false
+  Number,          // a number
+  ExponentDigits,  // the digits of an exponent ("1e")
+  StringOrNumber,  // the third argument of assert_bounds
+  CommentEnd,      // the line feed that ends a comment
+};
+
 struct ParseError {
   Severity severity = Severity::Error;
   std::string input;  // the rest of the text from the failing step (owned: imported texts die)
@@ -29,6 +49,10 @@ struct ParseError {
   std::size_t offset = 0;
   /// For a block left open at the end of the text: the offset of the "{" of the innermost one.
   std::optional<std::size_t> open_brace;
+  ParseExpectation expected = ParseExpectation::Statement;
+  /// With spans (ParseOptions): where the statement that failed begins. None for a comment, a
+  /// block left open, and in a parse without spans.
+  std::optional<std::size_t> statement;
   friend bool operator==(const ParseError&, const ParseError&) = default;
 };
 

@@ -19,6 +19,7 @@ struct ProcessOptions {
   std::optional<std::string> stdin_text;  // absent: standard input is /dev/null
   std::optional<std::string> stdout_path; // present: standard output goes to this file instead
   bool close_stdout = false;              // start the child with standard output closed
+  bool stderr_terminal = false;           // standard error is a pseudo-terminal, not a pipe
   std::optional<std::string> working_directory;
   // Limits of the child (setrlimit): the largest file it may write, its address space.
   std::optional<std::uint64_t> file_size_limit;
@@ -40,5 +41,8 @@ void write_file(const std::string& path, const std::string& text);
 
 /// Reads the whole file at `path`; empty when it cannot be read.
 std::string read_file(const std::string& path);
+
+/// The last line of `text` with its line end. **Example**: last_line("a\nb\n") == "b\n".
+std::string last_line(const std::string& text);
 
 }  // namespace tarn::testing
