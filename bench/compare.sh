@@ -24,8 +24,12 @@ set -uo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 
-usage() {
-    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+usage() { # usage [STATUS]: the header above, on standard error unless asked for
+    if [ "${1:-2}" = 0 ]; then
+        sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+    else
+        sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2
+    fi
     exit "${1:-2}"
 }
 
