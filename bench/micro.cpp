@@ -1,9 +1,9 @@
 // Micro-benchmarks of the hot paths: number forms, the JSON writer, parsing (flat and deeply
 // nested), canonical text, the interpreter, the lineage report, and one whole small decision
-// (run_script on the measuring kit's D1 policy, memory as the verifier builds it).
+// (run_script on the decision workload of compare.sh, memory as the verifier builds it).
 //
-// Built with -DTARN_BUILD_BENCHMARKS=ON; never run as pass or fail. The kit's whole-process
-// workloads measure start-up, page faults and output as well; these isolate the code.
+// Built with -DTARN_BUILD_BENCHMARKS=ON; never run as pass or fail. The whole-process workloads
+// of compare.sh measure start-up, page faults and output as well; these isolate the code.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -181,7 +181,7 @@ void BM_ExecuteFlat(benchmark::State& state) {
 BENCHMARK(BM_ExecuteFlat);
 
 // The lineage and the pretty JSON report of the flat workload: the record rendered straight
-// into the report text (W6 of the measuring kit, without the file write).
+// into the report text (the lineage workload of compare.sh, without the file write).
 void BM_LineageReport(benchmark::State& state) {
   const std::string script = flat_script(static_cast<std::size_t>(state.range(0))) +
                              "track_lineage(true)\nreport_json()\n";
@@ -197,7 +197,7 @@ BENCHMARK(BM_LineageReport)->Arg(10000);
 
 // One whole decision as the verifier makes it: parse, run and finish, memory as the driver
 // builds it (the default payload 1337 encoded, default signs, the verifier's fuel). The script is
-// the measuring kit's D1 policy byte for byte. Goal: at most 2.2 us per decision.
+// compare.sh's decision workload byte for byte. Goal: at most 2.2 us per decision.
 void BM_RunScriptDecision(benchmark::State& state) {
   for (auto _ : state) {
     auto values = tarn::memory::encode(1337.0);

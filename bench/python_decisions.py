@@ -2,7 +2,9 @@
 starting qrv-verifier for each decision through subprocess.run, the route a harness takes without
 the module.
 
-    PYTHONPATH=build/python python3 bench/python_decisions.py build/bin d1_decision.tarn
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_decisions.py build/bin decision.tarn
+
+(decision.tarn is one of the workloads bench/workloads.py writes.)
 
 Prints the time per decision of each route (the best of five rounds) and their ratio.
 """
