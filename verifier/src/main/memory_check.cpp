@@ -48,6 +48,10 @@ void run_state_check(const VerifierOptions& options, std::string& out) {
     corruption = CorruptionRecord{*options.corrupt_index, tarn::memory::residual(signs, values)};
   }
 
+  if (options.script_text) {
+    run_script_text_check(signs, values, corruption, *options.script_text, options.emit_json, out);
+    return;
+  }
   if (options.script_path) {
     run_script_check(signs, values, corruption, *options.script_path, options.emit_json, out);
     return;

@@ -9,7 +9,7 @@
 namespace qrv {
 
 /// Appends exactly one verdict to `out`: the report of this check, or, when a script path is
-/// given, whatever the script verdict prints.
+/// given (or a script text), whatever the script verdict prints.
 /// **Example**: payload -0.5 -> the DENY report with reason "negative_budget_residual";
 /// corrupt index 0 without a script -> DENY "equilibrium_lost".
 void run_state_check(const VerifierOptions& options, std::string& out);

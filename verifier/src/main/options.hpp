@@ -18,6 +18,9 @@ struct VerifierOptions {
   bool emit_json = false;
   std::optional<std::string> simulate_case;
   std::optional<std::uint64_t> corrupt_index;
+  /// The script itself, for a host that holds it as text; no argument sets it. When set, it is
+  /// judged in place of the file that script_path names.
+  std::optional<std::string> script_text;
 };
 
 /// Scans the arguments (program name already removed).

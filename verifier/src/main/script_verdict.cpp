@@ -56,23 +56,16 @@ std::string success_document(const tarn::lang::RunState& run,
   return out;
 }
 
-}  // namespace
-
-void run_script_check(std::span<const std::int8_t> signs, std::span<double> values,
-                      const std::optional<CorruptionRecord>& corruption,
-                      const std::string& script_path, bool emit_json, std::string& out) {
-  const auto script = tarn::lang::read_text_file(script_path);
-  if (!script) {
-    append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
-    return;
-  }
-  if (script->view().find(kRefusedText) != std::string_view::npos) {
+/// The verdict on a script's text once it has been read.
+void judge_script(std::span<const std::int8_t> signs, std::span<double> values,
+                  const std::optional<CorruptionRecord>& corruption, std::string_view script,
+                  bool emit_json, std::string& out) {
+  if (script.find(kRefusedText) != std::string_view::npos) {
     append_verdict_report(out, Deny{"instruction_hierarchy_violation"}, kRefusedResidual, {},
                           std::nullopt, emit_json);
     return;
   }
-  const auto run =
-      tarn::lang::run_script(signs, values, nullptr, *script, tarn::lang::kDefaultFuel);
+  const auto run = tarn::lang::run_script(signs, values, nullptr, script, tarn::lang::kDefaultFuel);
   if (!run) {
     append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
@@ -85,6 +78,30 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
   if (!run->pass) decision = Deny{"mathematical_drift_detected"};
   append_verdict_report(out, std::move(decision), run->residual, run->healed_indices,
                         run->revealed, emit_json);
+}
+
+}  // namespace
+
+void run_script_check(std::span<const std::int8_t> signs, std::span<double> values,
+                      const std::optional<CorruptionRecord>& corruption,
+                      const std::string& script_path, bool emit_json, std::string& out) {
+  const auto script = tarn::lang::read_text_file(script_path);
+  if (!script) {
+    append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
+    return;
+  }
+  judge_script(signs, values, corruption, *script, emit_json, out);
+}
+
+void run_script_text_check(std::span<const std::int8_t> signs, std::span<double> values,
+                           const std::optional<CorruptionRecord>& corruption,
+                           std::string_view script, bool emit_json, std::string& out) {
+  // What the file reader would refuse: text past the script limit, or bytes that are not UTF-8.
+  if (script.size() > tarn::lang::kScriptTextLimit || !tarn::lang::is_valid_utf8(script)) {
+    append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
+    return;
+  }
+  judge_script(signs, values, corruption, script, emit_json, out);
 }
 
 }  // namespace qrv

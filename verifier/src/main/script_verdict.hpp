@@ -1,11 +1,13 @@
 // Script mode: read the script, refuse one that mentions corruption, run it over the prepared
-// memory and turn the run into a verdict.
+// memory and turn the run into a verdict. A host that holds the script as text (a browser has no
+// files) gets the same verdict for it as for a file holding those bytes.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace qrv {
 
@@ -20,5 +22,11 @@ struct CorruptionRecord {
 void run_script_check(std::span<const std::int8_t> signs, std::span<double> values,
                       const std::optional<CorruptionRecord>& corruption,
                       const std::string& script_path, bool emit_json, std::string& out);
+
+/// As run_script_check for a file holding exactly `script`: text the reader would refuse (past the
+/// script text limit, or not UTF-8) is the Silence verdict, as an unreadable file is.
+void run_script_text_check(std::span<const std::int8_t> signs, std::span<double> values,
+                           const std::optional<CorruptionRecord>& corruption,
+                           std::string_view script, bool emit_json, std::string& out);
 
 }  // namespace qrv
