@@ -226,7 +226,7 @@ Outcome Handlers::operator()(const AssertBounds& instruction) {
            << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  const double v = memory_.values[i];
+  const double v = memory_.values[static_cast<std::size_t>(i)];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
     return Message(RunErrorCode::BoundsAssertion)
@@ -248,7 +248,7 @@ Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
            << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  const double v = memory_.values[i];
+  const double v = memory_.values[static_cast<std::size_t>(i)];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
     return Message(RunErrorCode::BoundsAssertion)
@@ -280,7 +280,9 @@ Outcome Handlers::operator()(const IfGreaterThan& instruction) {
            << "IfGreaterThan: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  if (memory_.values[i] > instruction.threshold) return enter(instruction.body);
+  if (memory_.values[static_cast<std::size_t>(i)] > instruction.threshold) {
+    return enter(instruction.body);
+  }
   return Proceed{};
 }
 
@@ -307,7 +309,7 @@ Outcome Handlers::operator()(const Bind& instruction) {
            << "Bind: position " << instruction.index << " out of range (" << memory_.values.size()
            << " values)";
   }
-  memory_.values[instruction.index] = *number;
+  memory_.values[static_cast<std::size_t>(instruction.index)] = *number;
   return Proceed{};
 }
 
@@ -326,7 +328,7 @@ Outcome Handlers::operator()(const BindAll&) {
              << "BindAll: position " << alias->second << " out of range ("
              << memory_.values.size() << " values)";
     }
-    memory_.values[alias->second] = *number;
+    memory_.values[static_cast<std::size_t>(alias->second)] = *number;
   }
   return Proceed{};
 }
@@ -374,12 +376,14 @@ Outcome Handlers::operator()(const Import& instruction) {
     cached = imports_.parsed_by_text.emplace(std::move(*text).release(), std::move(program)).first;
   }
   const Program& program = *cached->second;
-  return EnterBody{program, spans_of(program), file_of(instruction.path, cached->first), bytes};
+  return EnterBody{{program.begin(), program.size()}, spans_of(program),
+                   file_of(instruction.path, cached->first), bytes};
 }
 
 EnterBody Handlers::enter(const Body& body) const {
   const BodyRecord* record = record_of(body);
-  return EnterBody{body, record != nullptr ? record->spans : nullptr, std::nullopt, 0};
+  return EnterBody{{body.begin(), body.size()}, record != nullptr ? record->spans : nullptr,
+                   std::nullopt, 0};
 }
 
 std::uint32_t Handlers::file_of(const std::string& path, std::string_view text) {
