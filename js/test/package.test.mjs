@@ -1,0 +1,124 @@
+// The package against the command-line tools' own expectations: every run of the example
+// policies that needs no files (examples/policies/runs.txt, expected/), then the places of
+// diagnostics and the exact crossing of numbers.
+import assert from 'node:assert/strict';
+import { readFileSync, existsSync } from 'node:fs';
+import { join, resolve } from 'node:path';
+import { test } from 'node:test';
+import { pathToFileURL } from 'node:url';
+
+const packageDir = process.env.TARN_PACKAGE_DIR;
+const examplesDir = process.env.TARN_EXAMPLES_DIR;
+const tarn = await import(pathToFileURL(resolve(packageDir, 'index.js')).href);
+await tarn.init();
+
+// runs.txt: NAME SCRIPT TOOL [ARGUMENTS...]
+function exampleRuns() {
+  return readFileSync(join(examplesDir, 'runs.txt'), 'utf8')
+    .split('\n')
+    .filter((line) => line.trim() !== '' && !line.startsWith('#'))
+    .map((line) => {
+      const [name, script, tool, ...args] = line.trim().split(/\s+/);
+      const options = {};
+      for (const arg of args) {
+        const [flag, value] = arg.split('=');
+        if (flag === '--corrupt-index') options.corruptIndex = Number(value);
+        else if (flag === '--payload') options.payload = value;
+        else if (flag === '--fuel') options.fuel = Number(value);
+        else if (flag === '--emit') options.json = value === 'json';
+        else throw new Error(`runs.txt: no mapping for ${arg}`);
+      }
+      return { name, script, tool, options };
+    });
+}
+
+const expected = (file) => readFileSync(join(examplesDir, 'expected', file), 'utf8');
+
+for (const { name, script, tool, options } of exampleRuns()) {
+  const text = readFileSync(join(examplesDir, script), 'utf8');
+  // Imports read files, which the engine has none of here.
+  const skip = tool !== 'check' && /\bimport\(/.test(text) ? 'imports need files' : false;
+  test(`${tool} ${name}`, { skip }, () => {
+    if (tool === 'check') {
+      assert.equal(tarn.check(text).canonical, expected(`${name}.tarn-check.txt`));
+    } else if (tool === 'verifier') {
+      assert.equal(tarn.verify(text, options), expected(`${name}.verifier.txt`));
+    } else {
+      const { json, ...runOptions } = options;
+      const result = tarn.run(text, runOptions);
+      if (existsSync(join(examplesDir, 'expected', `${name}.tarn-run.err`))) {
+        assert.equal(`${result.error}\n`, expected(`${name}.tarn-run.err`));
+      } else {
+        assert.deepEqual(result, JSON.parse(expected(`${name}.tarn-run.json`)));
+      }
+    }
+  });
+}
+
+test('diagnostics stand where the engine failed', () => {
+  const cases = [
+    {
+      text: 'report()\n  frobnicate(1)\n',
+      code: 'parse-error',
+      at: [2, 3, 2, 13, 11],
+      engine: 'Parse error: Error(Error { input: "frobnicate", code: Tag })',
+    },
+    {
+      text: 'if_broken {\n  evolve(1)\n',
+      code: 'parse-error',
+      at: [3, 1, 3, 1, 24],
+      related: [{ file: 'policy.tarn', line: 1, column: 11, message: 'the block opened here is not closed' }],
+    },
+    {
+      text: '// é\nalias(0, "amount")\nassert_bounds(0, 100, "amount")\n',
+      code: 'bounds-assertion',
+      at: [3, 1, 3, 32, 25],
+      engine: "Bounds assertion failed for 'amount' (index 0): value 125.87469806587123 not in [0, 100]",
+    },
+  ];
+  for (const { text, code, at, engine, related = [] } of cases) {
+    const checked = tarn.check(text);
+    const result = code === 'parse-error' ? checked : tarn.run(text);
+    assert.equal(result.diagnostics.length, 1, text);
+    const d = result.diagnostics[0];
+    assert.deepEqual([d.line, d.column, d.end_line, d.end_column, d.offset], at, text);
+    assert.equal(d.code, code);
+    assert.deepEqual(d.related, related);
+    if (engine) assert.equal(d.engine_text, engine);
+    if (code === 'parse-error') {
+      assert.equal(checked.ok, false);
+      assert.equal(tarn.run(text).error, d.engine_text);
+    }
+  }
+});
+
+test('numbers cross exactly', () => {
+  for (const [payload, text] of [[-0, '-0'], [NaN, 'nan'], [Infinity, 'inf'], [1e21, '1e21'],
+    [5e-324, '5e-324'], [0.1, '0.1']]) {
+    assert.equal(tarn.verify('data(0)', { payload }), tarn.verify('data(0)', { payload: text }));
+    assert.deepEqual(tarn.run('data(0)', { payload }), tarn.run('data(0)', { payload: text }));
+  }
+  const values = [-0, 1e-310, 1.7976931348623157e308, 0.30000000000000004];
+  assert.deepEqual(tarn.run('residual()', { values, signs: [1, 1, 1, 1] }).values, values);
+});
+
+test('a compiled policy runs as often as asked, with context', () => {
+  const policy = tarn.compile('alias(0, "amount")\nbind("amount", 0)\n');
+  for (const amount of [0, 7.5, -3]) {
+    const direct = tarn.run('alias(0, "amount")\nbind("amount", 0)\n', { context: { amount } });
+    assert.deepEqual(policy.run({ context: JSON.stringify({ amount }) }), direct);
+    assert.equal(direct.values[0], amount);
+  }
+  assert.equal(policy.run().error, 'Bind failed: no JSON context provided');
+  policy.free();
+  assert.throws(() => policy.run(), /freed/);
+  assert.throws(() => tarn.compile('nope'), tarn.ParseError);
+});
+
+test('bad options are refused, not ignored', () => {
+  assert.throws(() => tarn.run('report()', { files: {} }), TypeError);
+  assert.throws(() => tarn.run('report()', { corruptIndex: 4 }), /not below the number of values/);
+  assert.throws(() => tarn.run('report()', { payload: 'twelve' }), RangeError);
+  assert.throws(() => tarn.run('report()', { context: '{"a":' }), SyntaxError);
+  assert.throws(() => tarn.verify('report()', { corruptIndex: -1 }), RangeError);
+});
