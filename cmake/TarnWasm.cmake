@@ -16,5 +16,7 @@ add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${tarn_nlohmann_copy})
 
 # libc++ declares its string members as extern templates, so every push_back and append of the
-# JSON writers became a call into the prebuilt library, never inlined.
+# JSON writers became a call into the prebuilt library, never inlined. Instantiating them here
+# makes a D1 result document (Policy.run in Node) 8.3 us instead of 9.2 us, check() 3.1 us
+# instead of 3.3 us (best of 30 batches of 2000), for 37 KiB more WebAssembly.
 add_compile_definitions(_LIBCPP_DISABLE_EXTERN_TEMPLATE)
