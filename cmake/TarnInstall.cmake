@@ -68,6 +68,8 @@ install(FILES ${PROJECT_BINARY_DIR}/TarnConfig.cmake ${PROJECT_BINARY_DIR}/TarnC
 if(TARN_BUILD_TESTS)
   add_test(NAME tarn-example-policies
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-examples.sh ${PROJECT_BINARY_DIR})
+  add_test(NAME tarn-example-tests
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-example-tests.sh ${PROJECT_BINARY_DIR})
   add_test(NAME tarn-install
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-install.sh ${PROJECT_BINARY_DIR})
   add_test(NAME tarn-man-pages

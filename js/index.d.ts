@@ -65,7 +65,10 @@ export interface RunDocument {
   budget_limit: number | null;
   decision: 'ALLOW' | 'DENY' | 'ESCALATE';
   escalation: string | null;
-  executed_commands: string[];
+  /** The canonical text of each instruction started; absent past 1 GiB of them. */
+  executed_commands?: string[];
+  /** Their count, in place of executed_commands when their texts pass 1 GiB. */
+  executed_commands_omitted?: number;
   fuel_used: number;
   healed_indices: number[];
   identity: string | null;
@@ -113,6 +116,9 @@ export class Policy {
   /** Releases the policy in the engine; it cannot run after that. */
   free(): void;
 }
+
+/** The text in the standard layout (`tarn fmt`'s). Throws ParseError when it does not parse. */
+export function format(text: string, options?: CheckOptions): string;
 
 /** Parses a policy once. Throws ParseError when it does not parse. */
 export function compile(text: string, options?: CheckOptions): Policy;

@@ -54,7 +54,7 @@ export class EngineStoppedError extends Error {
   }
 }
 
-/** A policy text that does not parse, from compile(): `diagnostics` says where and why. */
+/** A policy text that does not parse, from compile() or format(): `diagnostics` says where. */
 export class ParseError extends Error {
   constructor(failure) {
     super(failure.error);
@@ -191,6 +191,20 @@ export function check(text, options) {
                                checkName(name));
   if (output.status === BAD_REQUEST) throw new RangeError(`tarn: ${output.text}`);
   return JSON.parse(output.text);
+}
+
+/**
+ * The text in the standard layout, as `tarn fmt` writes it (white space moves, nothing else).
+ * Throws ParseError when the text does not parse.
+ */
+export function format(text, options) {
+  checkText(text, 'format');
+  const { name } = checkOptions(options, ['name'], 'format');
+  const output = callWithTexts((module, ...texts) => module._tarn_format(...texts), text,
+                               checkName(name));
+  if (output.status === BAD_REQUEST) throw new RangeError(`tarn: ${output.text}`);
+  if (output.status === FAILURE) throw new ParseError(JSON.parse(output.text));
+  return output.text;
 }
 
 // Frees the policies that were never freed, once they are garbage.

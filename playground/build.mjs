@@ -55,8 +55,6 @@ await build({
   // The engine's loader asks import.meta.url only for files it fetches; it fetches none.
   define: { __TARN_EXAMPLES__: JSON.stringify(examples()), 'import.meta.url': '""' },
   logLevel: 'warning',
-  // The page shows its Format button when the package has format(); until then it has none.
-  logOverride: { 'import-is-undefined': 'silent' },
 });
 for (const file of ['index.html', 'style.css']) copyFileSync(join(here, file), join(outDir, file));
 console.log(`playground: built ${outDir}`);

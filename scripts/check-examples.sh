@@ -28,6 +28,11 @@ done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
+ignored=()
+if git -C "$policies" rev-parse --git-dir >/dev/null 2>&1; then
+  mapfile -t ignored < <(git -C "$policies" ls-files --others --ignored --exclude-standard .)
+fi
+
 failures=0
 cases=0
 fail() {
@@ -62,6 +67,9 @@ while read -r name script tool args; do
   id="$name.$label"
 
   rm -rf "$work/dir" && cp -R "$policies" "$work/dir"
+  # Files that runs by hand left in the source folder (report files, ignored by git) are no part
+  # of it.
+  for left in "${ignored[@]}"; do rm -f "$work/dir/$left"; done
   (cd "$work/dir" && find . -type f | sort) > "$work/before"
   set +e
   (cd "$work/dir" && "${command[@]}") > "$work/stdout" 2> "$work/stderr" < /dev/null

@@ -9,7 +9,7 @@ exec 1>&2
 cd "$(dirname "$0")/.."
 
 # libicu-dev is not linked by the tools: the test suite checks the Unicode tables against it.
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libicu-dev
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libicu-dev
           libgtest-dev libgmock-dev groff-base man-db)
 missing=()
 for p in "${packages[@]}"; do

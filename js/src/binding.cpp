@@ -24,6 +24,7 @@
 #include "run_document.hpp"
 #include "tarn/json/object_writer.hpp"
 #include "tarn/json/writer.hpp"
+#include "tarn/lang/format.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/number_syntax.hpp"
 #include "tarn/lang/parser.hpp"
@@ -295,6 +296,23 @@ Output* tarn_check(const char* text_data, std::size_t text_size, const char* nam
   return output;
 }
 
+/// format(text, name): the text in the standard layout (what `tarn fmt` prints), or the failure of
+/// its parse.
+Output* tarn_format(const char* text_data, std::size_t text_size, const char* name_data,
+                    std::size_t name_size) {
+  const std::string_view text = view(text_data, text_size);
+  if (auto message = text_too_large(text)) return bad_request(std::move(*message));
+  auto formatted = tarn::lang::format_policy(text);
+  if (!formatted) {
+    const std::string engine_text = "Parse error: " + parse_error_text(formatted.error());
+    return failure(engine_text, [&](std::string& out) {
+      append_parse_diagnostic(out, view(name_data, name_size), text, formatted.error(),
+                              engine_text);
+    });
+  }
+  return new Output{.text = std::move(*formatted)};
+}
+
 /// compile(text, name): the policy (tarn_output_policy), or the failure of its parse.
 Output* tarn_compile(const char* text_data, std::size_t text_size, const char* name_data,
                      std::size_t name_size) {
@@ -330,20 +348,9 @@ Output* tarn_run(const Policy* policy, const char* request_data, std::size_t req
     });
   }
   if (decision_only) return new Output{.text = std::string(tarn::lang::run_decision(*run))};
-  // The same limit as `tarn run`: a module's memory could not hold more.
-  const std::uint64_t text_bound = run->executed_commands.text_length_bound();
-  if (run->executed_commands.text_length_exceeds(tarn::lang::kCommandTextLimit, text_bound)) {
-    const std::string message = "executed-command text exceeds " +
-                                tarn::lang::limit_text(tarn::lang::kCommandTextLimit) +
-                                "; the run result is not shown";
-    return failure(message, [&](std::string& out) {
-      append_diagnostic(out, std::nullopt, "command-text-too-large", message, {});
-    });
-  }
-  auto* output = new Output;
-  output->text.reserve(tarn::tool::result_size_bound(*run, text_bound, setup.values.size()));
-  tarn::tool::append_result(output->text, *run, setup.values);
-  return output;
+  // Past the limit of executed-command text the document gives their count instead, as `tarn
+  // run`'s does.
+  return new Output{.text = tarn::tool::run_result_document(*run, setup.values)};
 }
 
 /// verify(text, arguments): what `qrv-verifier ARGUMENTS --script=FILE` prints for a FILE that

@@ -92,6 +92,18 @@ test('diagnostics stand where the engine failed', () => {
   }
 });
 
+test('format writes the standard layout, and refuses what does not parse', () => {
+  const cases = [
+    ['if_greater_than("x",\t5)\n{if_broken{report()}\n\n\n  report()}',
+     'if_greater_than("x", 5) {\n  if_broken {\n    report()\n  }\n\n  report()\n}\n'],
+    ['// head  \r\nreport()   // why\r\n\r\n\r\n// next\n   evolve(1)//tight\n',
+     '// head\nreport() // why\n\n// next\nevolve(1) //tight\n'],
+  ];
+  for (const [text, formatted] of cases) assert.equal(tarn.format(text), formatted);
+  assert.throws(() => tarn.format('report()\nif_broken {\n  report(\n}\n'),
+                (error) => error instanceof tarn.ParseError && error.diagnostics[0].offset === 30);
+});
+
 test('numbers cross exactly', () => {
   for (const [payload, text] of [[-0, '-0'], [NaN, 'nan'], [Infinity, 'inf'], [1e21, '1e21'],
     [5e-324, '5e-324'], [0.1, '0.1']]) {

@@ -277,13 +277,14 @@ function connect(app) {
     });
   });
 
-  if (typeof tarn.format === 'function') {
-    $('format').hidden = false;
-    $('format').addEventListener('click', () => {
-      const formatted = tarn.format(app.policyView.state.doc.toString());
-      if (typeof formatted === 'string') setText(app.policyView, formatted);
-    });
-  }
+  // Formatting needs a policy that parses; when it does not, its error is underlined already.
+  $('format').addEventListener('click', () => {
+    try {
+      setText(app.policyView, tarn.format(app.policyView.state.doc.toString()));
+    } catch (error) {
+      if (!(error instanceof tarn.ParseError)) throw error;
+    }
+  });
 }
 
 async function main() {

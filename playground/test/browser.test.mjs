@@ -52,6 +52,8 @@ async function open(url) {
 }
 
 const text = (page, selector) => page.$eval(selector, (element) => element.textContent);
+const editorText = (page) =>
+  page.$$eval('#editor .cm-line', (lines) => lines.map((line) => line.textContent).join('\n'));
 
 // Waits until the panes show a render newer than `since` (the page renders 120 ms after an edit).
 async function rendered(page, previousVerdict, previousDocument) {
@@ -111,8 +113,11 @@ test('typed policies: an underlined error, then a decision on every edit', async
   assert.equal(await text(page, '#verdict'), tarn.verify(broken));
   await page.screenshot({ path: join(screenshots, 'playground-diagnostic.png') });
 
+  // Typed untidy, then formatted by the button.
   const policy = 'alias(0, "amount")\nassert_bounds(0, 200, "amount")\nharmony(0.001)\n';
-  await typePolicy(page, policy);
+  await typePolicy(page, 'alias(0,"amount")\nassert_bounds(0,200,  "amount")\nharmony(0.001)');
+  await page.click('#format');
+  assert.equal(await editorText(page), policy);
   assert.equal(await page.$('.cm-lintRange-error'), null);
   assert.equal(await text(page, '#decision'), 'ALLOW');
   assert.equal(await text(page, '#verdict'), tarn.verify(policy));
@@ -127,8 +132,7 @@ test('typed policies: an underlined error, then a decision on every edit', async
 
   // The address holds the state: a new page opened from it shows the same policy and run.
   const again = await open(page.url());
-  const lines = await again.$$eval('#editor .cm-line', (all) => all.map((line) => line.textContent));
-  assert.equal(lines.join('\n'), policy);
+  assert.equal(await editorText(again), policy);
   assert.equal(await again.$eval('#corrupt', (input) => input.value), '1');
   assert.equal(await text(again, '#decision'), 'DENY');
   assert.deepEqual([...page.errors, ...again.errors], []);

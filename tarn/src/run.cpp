@@ -8,7 +8,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <variant>
@@ -64,6 +66,55 @@ std::optional<std::int8_t> parse_sign(std::string_view text) {
   if (!magnitude || *magnitude > (negative ? 128U : 127U)) return std::nullopt;
   const auto value = static_cast<std::int64_t>(*magnitude);
   return static_cast<std::int8_t>(negative ? -value : value);
+}
+
+// An error message quotes at most this many bytes of the context's text.
+constexpr std::size_t kQuotedTextLimit = 200;
+
+/// The JSON library's document builder (the one its parse() uses), which keeps the message of
+/// the error that stops it instead of throwing it. The library quotes the token it stopped at
+/// whole, so a number of a million digits would be echoed whole; the message keeps the token's
+/// first kQuotedTextLimit bytes.
+class ContextBuilder : public nlohmann::detail::json_sax_dom_parser<nlohmann::json> {
+ public:
+  explicit ContextBuilder(nlohmann::json& document) : json_sax_dom_parser(document) {}
+
+  template <class Exception>
+  bool parse_error(std::size_t /*position*/, const std::string& token, const Exception& error) {
+    message = error.what();
+    const std::string quoted = "'" + token + "'";
+    const std::size_t at = message.find(quoted);
+    if (token.size() > kQuotedTextLimit && at != std::string::npos) {
+      std::size_t cut = kQuotedTextLimit;  // not inside a UTF-8 sequence
+      while (cut > 0 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80) --cut;
+      message.replace(at + 1, token.size(), token.substr(0, cut) + "...");
+    }
+    return false;
+  }
+
+  std::string message;
+};
+
+/// Parses the context document into `document`; the reason it is not one JSON document, or
+/// nullopt. Only white space may follow the document. The library takes a NUL byte for the end
+/// of its input, so a NUL anywhere is refused first: the bytes after it would be dropped unread.
+/// **Example**: "{\"a\":1}\0garbage" -> "NUL byte at offset 7".
+std::optional<std::string> parse_context(std::string_view text, nlohmann::json& document) {
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    return "NUL byte at offset " + std::to_string(nul);
+  }
+  ContextBuilder builder(document);
+  try {
+    if (!nlohmann::json::sax_parse(text, &builder)) return std::move(builder.message);
+  } catch (const std::bad_alloc&) {
+    // The library takes a document apart on a stack as long as its longest array, and memory
+    // has just run out: destroying the part built so far would end the process in an abort.
+    // It is parked where it is never destroyed; the process, which ends now, returns its memory.
+    alignas(nlohmann::json) static std::byte parked[sizeof(nlohmann::json)];
+    ::new (static_cast<void*>(parked)) nlohmann::json(std::move(document));
+    throw;
+  }
+  return std::nullopt;
 }
 
 /// The memory and limits a run uses, after the options have been checked.
@@ -126,12 +177,10 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
     if (!text) {
       return usage_error("cannot read context '" + *options.context + "': " + text.error().reason);
     }
-    try {
-      setup.context = nlohmann::json::parse(text->view());
-      setup.has_context = true;
-    } catch (const nlohmann::json::exception& error) {
-      return usage_error("invalid context JSON in '" + *options.context + "': " + error.what());
+    if (auto error = parse_context(text->view(), setup.context)) {
+      return usage_error("invalid context JSON in '" + *options.context + "': " + *error);
     }
+    setup.has_context = true;
   }
   return setup;
 }
@@ -149,18 +198,15 @@ ToolOutput run_command(const RunCommandOptions& options) {
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
   const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
   if (!run) return {"", run.error().message + "\n", 1};
-  // One bound serves the limit and sizes the output.
-  const std::uint64_t text_bound = run->executed_commands.text_length_bound();
-  if (run->executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound)) {
-    return {"",
-            "tarn run: executed-command text exceeds " + lang::limit_text(lang::kCommandTextLimit) +
-                "; the run result is not shown\n",
-            1};
-  }
+  bool commands_omitted = false;
   ToolOutput output;
-  output.out.reserve(result_size_bound(*run, text_bound, setup.values.size()));
-  append_result(output.out, *run, setup.values);
+  output.out = run_result_document(*run, setup.values, &commands_omitted);
   output.out += '\n';
+  if (commands_omitted) {
+    output.err = "tarn run: executed-command text exceeds " +
+                 lang::limit_text(lang::kCommandTextLimit) +
+                 "; the result gives only its count, executed_commands_omitted\n";
+  }
   return output;
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "run_document.hpp"
 #include "tool_output.hpp"
 
 namespace tarn::tool {

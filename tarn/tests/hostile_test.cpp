@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,8 +23,8 @@ using tarn::testing::ProcessOptions;
 using tarn::testing::ProcessResult;
 
 /// Runs the tarn tool inside `dir`, so that scripts name their files by relative paths.
-ProcessResult tarn_in(const ScratchDir& dir, const std::vector<std::string>& arguments) {
-  ProcessOptions options;
+ProcessResult tarn_in(const ScratchDir& dir, const std::vector<std::string>& arguments,
+                      ProcessOptions options = {}) {
   options.working_directory = dir.path();
   return tarn::testing::run_process(tarn::testing::tool_path("tarn"), arguments, options);
 }
@@ -186,6 +187,122 @@ TEST(HostileFiles, HundredThousandAliases) {
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.err,
             "Bounds assertion failed for 'a99999' (index 3): value 74.12530193412877 not in [0, 50]\n");
+}
+
+// The process's surroundings: limits, full devices and slow readers end in a defined status and
+// message, never in a signal.
+TEST(HostileProcess, FileSizeLimitIsAFailedWrite) {
+  ScratchDir dir;
+  dir.write("s", "report()\nreport_to(\"r.txt\")\n");
+  ProcessOptions limited;
+  limited.file_size_limit = 0;
+  // The report file cannot be written, which the run ignores.
+  const ProcessResult run = tarn_in(dir, {"run", "s"}, limited);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"report_path\": \"r.txt\","), std::string::npos);
+  limited.stdout_path = dir.file("out.txt");
+  const ProcessResult check = tarn_in(dir, {"check", "s"}, limited);
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.err, "tarn: failed printing to stdout: File too large\n");
+}
+
+TEST(HostileProcess, OutOfMemory) {
+  ScratchDir dir;
+  const std::size_t depth = 1000000;
+  dir.write("deep", repeat("if_broken {", depth) + repeat("}", depth));
+  dir.write("s", "report()\n");
+  dir.write("long.json", "[" + repeat("0,", 4000000) + "0]");
+  ProcessOptions limited;
+  limited.address_space_limit = std::uint64_t{64} << 20;
+  const std::vector<std::string> cases[] = {{"check", "deep"},
+                                            {"run", "s", "--context=long.json"}};
+  for (const auto& arguments : cases) {
+    SCOPED_TRACE(arguments.back());
+    const ProcessResult result = tarn_in(dir, arguments, limited);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "tarn: out of memory\n");
+  }
+}
+
+TEST(HostileProcess, ContextIsOneJsonDocument) {
+  ScratchDir dir;
+  dir.write("s", "bind(\"a\", 0)\n");
+  const std::string digits(1000000, '1');
+  struct Case {
+    std::string context;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {std::string("{\"a\":1}\0garbage ]]]"sv), 2,
+       "tarn run: invalid context JSON in 'c.json': NUL byte at offset 7\n"},
+      {"{\"a\":1} x", 2,
+       "tarn run: invalid context JSON in 'c.json': [json.exception.parse_error.101] parse error "
+       "at line 1, column 9: syntax error while parsing value - invalid literal; last read: "
+       "'1} x'; expected end of input\n"},
+      {"{\"a\":1} \n\t\r\n", 0, ""},
+      {"{\"a\":" + digits + "}", 2,
+       "tarn run: invalid context JSON in 'c.json': [json.exception.out_of_range.406] number "
+       "overflow parsing '" + digits.substr(0, 200) + "...'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.context.substr(0, 20));
+    dir.write("c.json", c.context);
+    const ProcessResult result = tarn_in(dir, {"run", "s", "--context=c.json"});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
+TEST(HostileProcess, StandardOutputFullClosedOrSlow) {
+  ProcessOptions full;
+  full.stdout_path = "/dev/full";
+  ProcessOptions closed;
+  closed.close_stdout = true;
+  struct Case {
+    std::string argument;
+    const ProcessOptions& options;
+    std::string_view reason;
+  };
+  const Case cases[] = {{"--version", full, "No space left on device"},
+                        {"--help", full, "No space left on device"},
+                        {"--version", closed, "Bad file descriptor"},
+                        {"--help", closed, "Bad file descriptor"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    const ProcessResult result =
+        tarn::testing::run_process(tarn::testing::tool_path("tarn"), {c.argument}, c.options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tarn: failed printing to stdout: " + std::string(c.reason) + "\n");
+  }
+  // A reader that keeps a non-blocking pipe full is waited for.
+  ScratchDir dir;
+  dir.write("s", repeat("report()\n", 20000));
+  ProcessOptions slow;
+  slow.slow_nonblocking_stdout = true;
+  const ProcessResult result = tarn_in(dir, {"check", "s"}, slow);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, repeat("Report\n", 20000));
+}
+
+// A block nested 20,000 deep on a damaged memory starts blocks whose texts total about 2 GB: the
+// run succeeds and writes its report, and the result counts the texts instead of holding them.
+TEST(HostileProcess, CommandTextBeyondItsLimitIsCounted) {
+  ScratchDir dir;
+  const std::size_t depth = 20000;
+  dir.write("s", "report()\nreport_to(\"r.txt\")\n" + repeat("if_broken {", depth) +
+                     repeat("}", depth));
+  const ProcessResult result = tarn_in(dir, {"run", "s", "--corrupt-index=1"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("  \"escalation\": null,\n  \"executed_commands_omitted\": 20002,\n"
+                            "  \"fuel_used\": 20002,\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_EQ(result.err,
+            "tarn run: executed-command text exceeds 1 GiB; the result gives only its count, "
+            "executed_commands_omitted\n");
+  EXPECT_EQ(tarn::testing::read_file(dir.file("r.txt")), "Final Residual: 101.000000, Pass: false");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,17 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   for (auto& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // A full non-blocking pipe: what was put in to fill it is read back first and dropped.
+  std::size_t filler = 0;
+  if (options.slow_nonblocking_stdout) {
+    ::fcntl(out_pipe[1], F_SETFL, ::fcntl(out_pipe[1], F_GETFL) | O_NONBLOCK);
+    const std::string block(4096, '.');
+    ssize_t n = 0;
+    while ((n = ::write(out_pipe[1], block.data(), block.size())) > 0) {
+      filler += static_cast<std::size_t>(n);
+    }
+  }
+
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -70,6 +82,13 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     }
     ::dup2(err_pipe[1], STDERR_FILENO);
     for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+    const auto limit = [](int resource, std::optional<std::uint64_t> value) {
+      if (!value) return;
+      const rlimit bound{static_cast<rlim_t>(*value), static_cast<rlim_t>(*value)};
+      if (::setrlimit(resource, &bound) != 0) _exit(127);
+    };
+    limit(RLIMIT_FSIZE, options.file_size_limit);
+    limit(RLIMIT_AS, options.address_space_limit);
     ::execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -87,14 +106,17 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   std::array<std::string*, 2> sinks{&result.out, &result.err};
   int open_count = 2;
   std::array<char, 65536> buffer{};
+  // A slow reader takes a page at a time, a millisecond apart.
+  const std::size_t read_size = options.slow_nonblocking_stdout ? 4096 : buffer.size();
   while (open_count > 0) {
+    if (options.slow_nonblocking_stdout) ::usleep(1000);
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = ::read(fds[i].fd, buffer.data(), buffer.size());
+      const ssize_t n = ::read(fds[i].fd, buffer.data(), read_size);
       if (n > 0) {
         sinks[i]->append(buffer.data(), static_cast<std::size_t>(n));
       } else if (n == 0 || errno != EINTR) {
@@ -104,6 +126,8 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
       }
     }
   }
+
+  result.out.erase(0, filler);
 
   int wait_status = 0;
   while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {

@@ -29,8 +29,8 @@ constexpr std::string_view kOpen = "Status: OPEN\n";
 constexpr std::string_view kSilence = "Status: SILENCE\n";
 
 /// Runs the verifier inside `dir`, so that scripts name their files by relative paths.
-ProcessResult verifier_in(const ScratchDir& dir, const std::vector<std::string>& arguments) {
-  ProcessOptions options;
+ProcessResult verifier_in(const ScratchDir& dir, const std::vector<std::string>& arguments,
+                          ProcessOptions options = {}) {
   options.working_directory = dir.path();
   return tarn::testing::run_process(tarn::testing::tool_path("qrv-verifier"), arguments, options);
 }
@@ -148,6 +148,28 @@ TEST(HostileArguments, MegabyteAndThousandDigitArguments) {
   // A megabyte case id is no case: it prints the unknown-case line, whatever it is, once.
   const std::string unknown = run_verifier(std::vector<std::string>{"--simulate-case=" + megabyte});
   EXPECT_EQ(unknown, run_verifier(std::vector<std::string>{"--simulate-case=x"}));
+}
+
+// A file-size limit makes writes fail instead of killing the verifier: the report file is
+// ignored, standard output is the fatal condition. A full non-blocking pipe is waited for.
+TEST(HostileProcess, FileSizeLimitAndSlowReader) {
+  ScratchDir dir;
+  dir.write("s", "report()\nreport_to(\"r.txt\")\n");
+  ProcessOptions limited;
+  limited.file_size_limit = 0;
+  const ProcessResult run = verifier_in(dir, {"--script=s"}, limited);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find(kOpen), std::string::npos) << run.out;
+  limited.stdout_path = dir.file("out.txt");
+  const ProcessResult printed = verifier_in(dir, {}, limited);
+  EXPECT_EQ(printed.status, 101);
+  EXPECT_EQ(printed.err, "failed printing to stdout: File too large\n");
+
+  ProcessOptions slow;
+  slow.slow_nonblocking_stdout = true;
+  const ProcessResult waited = verifier_in(dir, {"--emit=json"}, slow);
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_EQ(waited.out, run_verifier(std::vector<std::string>{"--emit=json"}));
 }
 
 }  // namespace

@@ -6,11 +6,16 @@
 #include "run_document.hpp"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "tarn/json/number_text.hpp"
 #include "tarn/json/object_writer.hpp"
 #include "tarn/json/writer.hpp"
+#include "tarn/lang/limits.hpp"
 #include "tarn/lang/runner.hpp"
 
 namespace tarn::tool {
@@ -22,17 +27,22 @@ void append_numbers(json::ObjectWriter& object, std::string_view key,
                [&](std::string& out, std::size_t i) { json::append_json_number(out, values[i]); });
 }
 
-}  // namespace
-
-void append_result(std::string& out, const lang::RunState& state, std::span<const double> values) {
+/// The whole run result; every member is always there, null when the run has no value for it.
+/// With `omit_commands` the command texts give way to their count, executed_commands_omitted.
+void append_result(std::string& out, const lang::RunState& state, std::span<const double> values,
+                   bool omit_commands) {
   json::SortedPrettyObject document(out, 0);
   document.or_null("budget_limit", state.budget_limit);
   document.string("decision", lang::run_decision(state));
   document.or_null("escalation", state.escalation);
-  document.array("executed_commands", state.executed_commands.size(),
-                 [&](std::string& text, std::size_t i) {
-                   state.executed_commands.append_json_text(text, i);
-                 });
+  if (omit_commands) {
+    document.integer("executed_commands_omitted", state.executed_commands.size());
+  } else {
+    document.array("executed_commands", state.executed_commands.size(),
+                   [&](std::string& text, std::size_t i) {
+                     state.executed_commands.append_json_text(text, i);
+                   });
+  }
   document.integer("fuel_used", state.fuel_used);
   document.array("healed_indices", state.healed_indices.size(),
                  [&](std::string& text, std::size_t i) {
@@ -72,6 +82,23 @@ std::size_t result_size_bound(const lang::RunState& state, std::uint64_t text_bo
   const std::uint64_t numbers =
       kPerNumber * (state.residual_log.size() + state.healed_indices.size() + value_count);
   return static_cast<std::size_t>(std::min(copies * texts + numbers + kFixed, kCap));
+}
+
+}  // namespace
+
+std::string run_result_document(const lang::RunState& state, std::span<const double> values,
+                                bool* commands_omitted) {
+  // One bound serves the limit and sizes the output. Past the limit the run still succeeded (a
+  // report file may have been written): the result is shown without the texts. Its lineage is
+  // null then, as a run whose lineage record would pass the same limit fails.
+  const std::uint64_t text_bound = state.executed_commands.text_length_bound();
+  const bool omit =
+      state.executed_commands.text_length_exceeds(lang::kCommandTextLimit, text_bound);
+  if (commands_omitted != nullptr) *commands_omitted = omit;
+  std::string document;
+  document.reserve(result_size_bound(state, omit ? 0 : text_bound, values.size()));
+  append_result(document, state, values, omit);
+  return document;
 }
 
 }  // namespace tarn::tool

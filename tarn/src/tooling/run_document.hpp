@@ -1,9 +1,7 @@
-// The run result document that `tarn run` prints, written straight from a run's state. The tool
-// and the JavaScript package both write it here, so the two can never show a run differently.
+// The run result document that `tarn run` prints, written straight from a run's state. The tool,
+// `tarn test` and the JavaScript package all take it from here, so none shows a run differently.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <span>
 #include <string>
 
@@ -11,14 +9,12 @@
 
 namespace tarn::tool {
 
-/// Appends the whole run result as one pretty JSON object with sorted keys; every member is always
-/// there, null when the run has no value for it. `values` is the memory after the run.
-/// **Example**: a run of "report()" -> {"budget_limit": null, "decision": "ALLOW", ...}.
-void append_result(std::string& out, const lang::RunState& state, std::span<const double> values);
-
-/// Room for the whole result (capped), so that a long one is written without regrowing the
-/// output; `text_bound` is state.executed_commands.text_length_bound().
-std::size_t result_size_bound(const lang::RunState& state, std::uint64_t text_bound,
-                              std::size_t value_count);
+/// The run result as `tarn run` prints it (pretty JSON, every member always there, without the
+/// final line feed) for a run that left the memory's values at `values`. Past the limit of
+/// executed-command text, the texts give way to their count (executed_commands_omitted) and
+/// `commands_omitted` is set. `tarn test` compares its expectations with this document, so that
+/// the two commands cannot disagree on a member.
+std::string run_result_document(const lang::RunState& state, std::span<const double> values,
+                                bool* commands_omitted = nullptr);
 
 }  // namespace tarn::tool

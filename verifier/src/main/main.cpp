@@ -2,11 +2,10 @@
 // status. Everything else is pure and tested in-process.
 //
 // Exit status 0 after every verdict; 101 only for the fatal conditions: an argument that is not
-// UTF-8 and a failed write to standard output. Start-up is kept cheap (no iostreams, no static
+// UTF-8, memory running out and a failed write to standard output. Start-up is kept cheap (no iostreams, no static
 // initialisation of our own): a harness starts the verifier thousands of times.
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <exception>
@@ -14,37 +13,27 @@
 #include <string_view>
 #include <vector>
 
+#include "tarn/lang/write_text.hpp"
 #include "verifier.hpp"
 
 namespace {
 
 constexpr int kFatalStatus = 101;
 
-/// Writes all of `text` to `fd`, retrying after EINTR and partial writes. Returns 0 or an errno.
-int write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
 /// A fatal condition: the message goes to standard error (best effort) and the status is 101.
 int fatal(const std::string& message) {
-  (void)write_all(STDERR_FILENO, message + "\n");
+  (void)tarn::lang::write_text(STDERR_FILENO, message + "\n");
   return kFatalStatus;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A reader that closed its end must not kill us silently: the write then fails with EPIPE and
-  // we report it like any other failed write.
+  // A reader that closed its end, or a file-size limit, must not kill us silently: the write
+  // then fails (EPIPE, EFBIG) and we report it like any other failed write. A report file that
+  // cannot be written is ignored, as any other report-file failure.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (const auto invalid = qrv::find_invalid_argument(arguments)) {
@@ -60,7 +49,7 @@ int main(int argc, char** argv) {
     return fatal(std::string("qrv-verifier: ") + error.what());
   }
 
-  if (const int error = write_all(STDOUT_FILENO, output); error != 0) {
+  if (const int error = tarn::lang::write_text(STDOUT_FILENO, output); error != 0) {
     return fatal(std::string("failed printing to stdout: ") + std::strerror(error));
   }
   return 0;

@@ -2,6 +2,7 @@
 // standard error and exit status out, byte for byte.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,12 @@ struct ProcessOptions {
   std::optional<std::string> stdout_path; // present: standard output goes to this file instead
   bool close_stdout = false;              // start the child with standard output closed
   std::optional<std::string> working_directory;
+  // Limits of the child (setrlimit): the largest file it may write, its address space.
+  std::optional<std::uint64_t> file_size_limit;
+  std::optional<std::uint64_t> address_space_limit;
+  // Standard output is a non-blocking pipe, full when the child starts and drained slowly, so
+  // that the child's writes meet a pipe that cannot take them yet.
+  bool slow_nonblocking_stdout = false;
 };
 
 /// Runs `program` with `arguments` (argv[0] is added) and waits for it.
