@@ -69,15 +69,26 @@ function engine() {
   return core;
 }
 
-// Calls the module. Anything thrown from inside it means the module is no longer sound.
+// A request the module's memory has no room for; the module itself is unharmed.
+class NoRoomError extends RangeError {}
+
+// Calls the module. Anything else thrown from inside it means the module is no longer sound.
 function enter(call) {
   const module = engine();
   try {
     return call(module);
   } catch (error) {
+    if (error instanceof NoRoomError) throw error;
     core = null;
     throw new EngineStoppedError(error);
   }
+}
+
+// `size` bytes of the module's memory, or a RangeError when it has no room for them.
+function allocate(module, size) {
+  const address = module._malloc(size) >>> 0;
+  if (address === 0) throw new NoRoomError(`tarn: the engine's memory has no room for ${size} bytes`);
+  return address;
 }
 
 // Copies `text` into the module's memory as UTF-8 and returns [address, length]; free the address.
@@ -85,7 +96,7 @@ function enter(call) {
 function put(module, text) {
   if (text.length === 0) return [0, 0];
   const capacity = text.length * 3;
-  const address = module._malloc(capacity) >>> 0;
+  const address = allocate(module, capacity);
   const { written } = encoder.encodeInto(text, module.HEAPU8.subarray(address, address + capacity));
   return [address, written];
 }
@@ -97,7 +108,7 @@ const fieldsOf = new WeakMap();
 function take(module, output) {
   let fields = fieldsOf.get(module);
   if (fields === undefined) {
-    fields = module._malloc(16) >>> 0;
+    fields = allocate(module, 16);
     fieldsOf.set(module, fields);
   }
   module._tarn_output_fields(output, fields);
@@ -250,7 +261,7 @@ export class Policy {
     const handle = this.#handle;
     const output = callWithText((module, address, length) => {
       if (values === null) return module._tarn_run(handle, address, length, 0, -1, decisionOnly);
-      const valuesAddress = module._malloc(8 * values.length + 8) >>> 0;
+      const valuesAddress = allocate(module, 8 * values.length + 8);
       try {
         module.HEAPF64.set(values, valuesAddress >>> 3);
         return module._tarn_run(handle, address, length, valuesAddress, values.length,
