@@ -15,7 +15,7 @@ import { join, resolve } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { gzipSync } from 'node:zlib';
 
-const [packageDir, peersDir, callsText = '200000', rowText] = process.argv.slice(2);
+const [packageDir, peersDir, callsText = '100000', rowText] = process.argv.slice(2);
 if (!packageDir || !peersDir) {
   console.error('usage: node d1.mjs PACKAGE_DIR PEERS_DIR [CALLS]');
   process.exit(2);
