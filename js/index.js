@@ -87,7 +87,9 @@ function enter(call) {
 // `size` bytes of the module's memory, or a RangeError when it has no room for them.
 function allocate(module, size) {
   const address = module._malloc(size) >>> 0;
-  if (address === 0) throw new NoRoomError(`tarn: the engine's memory has no room for ${size} bytes`);
+  if (address === 0) {
+    throw new NoRoomError(`tarn: the engine's memory has no room for ${size} bytes`);
+  }
   return address;
 }
 
@@ -164,7 +166,9 @@ function checkOptions(options, allowed, what) {
 }
 
 function checkText(text, what) {
-  if (typeof text !== 'string') throw new TypeError(`tarn: ${what} takes the policy text as a string`);
+  if (typeof text !== 'string') {
+    throw new TypeError(`tarn: ${what} takes the policy text as a string`);
+  }
   return text;
 }
 
@@ -182,7 +186,8 @@ function numberText(value, what) {
 
 function countOption(value, what) {
   if (!Number.isSafeInteger(value) || value < 0) {
-    throw new RangeError(`tarn: ${what} must be a whole number from 0 to ${Number.MAX_SAFE_INTEGER}`);
+    throw new RangeError(
+      `tarn: ${what} must be a whole number from 0 to ${Number.MAX_SAFE_INTEGER}`);
   }
   return value;
 }
@@ -223,7 +228,7 @@ const unreleased = new FinalizationRegistry(({ handle, owner }) => {
   if (core && owner === generation) core._tarn_policy_free(handle);
 });
 
-/** A compiled policy: run it as often as you like, then free() it (or leave it to the collector). */
+/** A compiled policy: run it as often as you like, then free() it (or leave that to the GC). */
 export class Policy {
   #handle;
   #generation;
@@ -371,8 +376,12 @@ export function verify(text, options) {
   if (corruptIndex !== undefined) {
     args.push(`--corrupt-index=${countOption(corruptIndex, 'corruptIndex')}`);
   }
-  if (json !== undefined && typeof json !== 'boolean') throw new TypeError('tarn: json must be a boolean');
+  if (json !== undefined && typeof json !== 'boolean') {
+    throw new TypeError('tarn: json must be a boolean');
+  }
   if (json) args.push('--emit=json');
   const argumentText = args.map((arg) => `${arg}\0`).join('');
-  return callWithTexts((module, ...texts) => module._tarn_verify(...texts), text, argumentText).text;
+  const output = callWithTexts((module, ...texts) => module._tarn_verify(...texts), text,
+                               argumentText);
+  return output.text;
 }

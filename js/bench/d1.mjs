@@ -87,7 +87,9 @@ const peerCall = (amount) => ({
   preparsedPolicySetId: 'd1',
   entities: [],
 });
-if (decide(cedar.statefulIsAuthorized(peerCall(125))) !== 'allow') throw new Error('peer: expected allow');
+if (decide(cedar.statefulIsAuthorized(peerCall(125))) !== 'allow') {
+  throw new Error('peer: expected allow');
+}
 
 const peerDecision = (i) => decide(cedar.statefulIsAuthorized(peerCall(i % 400)));
 const rows = [
@@ -118,4 +120,5 @@ const core = readFileSync(join(packageDir, 'tarn-core.mjs'));
 const wasm = Buffer.from(/base64,([A-Za-z0-9+/=]{100,})/.exec(core.toString())[1], 'base64');
 const kb = (bytes) => `${(bytes / 1024).toFixed(1)} KiB`;
 console.log(`tarn.wasm ${kb(wasm.length)} (gzip -9: ${kb(gzipSync(wasm, { level: 9 }).length)}); ` +
-            `tarn-core.mjs ${kb(core.length)} (gzip -9: ${kb(gzipSync(core, { level: 9 }).length)})`);
+            `tarn-core.mjs ${kb(core.length)} ` +
+            `(gzip -9: ${kb(gzipSync(core, { level: 9 }).length)})`);

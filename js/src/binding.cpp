@@ -88,7 +88,8 @@ void append_diagnostic(std::string& out, const std::optional<Place>& place, std:
     diagnostic.integer("end_column", place->end.column);
     diagnostic.integer("offset", place->offset);
   } else {
-    for (const std::string_view key : {"file", "line", "column", "end_line", "end_column", "offset"}) {
+    for (const std::string_view key :
+         {"file", "line", "column", "end_line", "end_column", "offset"}) {
       diagnostic.member(key) += "null";
     }
   }
@@ -145,7 +146,8 @@ constexpr std::string_view kRunErrorCodes[] = {
     "missing-context-key", "position-out-of-range", "memory-shape",    "import-failed",
     "import-too-large",   "import-parse-error",    "parse-error",     "lineage-too-large",
 };
-static_assert(std::size(kRunErrorCodes) == static_cast<std::size_t>(RunErrorCode::LineageTooLarge) + 1);
+static_assert(std::size(kRunErrorCodes) ==
+              static_cast<std::size_t>(RunErrorCode::LineageTooLarge) + 1);
 
 void append_run_diagnostic(std::string& out, const Policy& policy, const RunError& error) {
   std::optional<Place> place;

@@ -10,7 +10,8 @@ trap 'rm -rf "$work"' EXIT
 
 tarball="$(cd "$package" && npm pack --silent --pack-destination "$work" | tail -n 1)"
 contents="$(tar -tzf "$work/$tarball" | sort | tr '\n' ' ')"
-expected="package/README.md package/index.d.ts package/index.js package/package.json package/tarn-core.mjs "
+expected="package/README.md package/index.d.ts package/index.js package/package.json"
+expected+=" package/tarn-core.mjs "
 if [[ "$contents" != "$expected" ]]; then
   echo "pack-install: the tarball holds: $contents" >&2
   exit 1

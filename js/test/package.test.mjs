@@ -67,13 +67,15 @@ test('diagnostics stand where the engine failed', () => {
       text: 'if_broken {\n  evolve(1)\n',
       code: 'parse-error',
       at: [3, 1, 3, 1, 24],
-      related: [{ file: 'policy.tarn', line: 1, column: 11, message: 'the block opened here is not closed' }],
+      related: [{ file: 'policy.tarn', line: 1, column: 11,
+                  message: 'the block opened here is not closed' }],
     },
     {
       text: '// é\nalias(0, "amount")\nassert_bounds(0, 100, "amount")\n',
       code: 'bounds-assertion',
       at: [3, 1, 3, 32, 25],
-      engine: "Bounds assertion failed for 'amount' (index 0): value 125.87469806587123 not in [0, 100]",
+      engine: "Bounds assertion failed for 'amount' (index 0): " +
+              'value 125.87469806587123 not in [0, 100]',
     },
   ];
   for (const { text, code, at, engine, related = [] } of cases) {
