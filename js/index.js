@@ -15,8 +15,7 @@ import createTarnCore from './tarn-core.mjs';
 const encoder = new TextEncoder();
 const decoder = new TextDecoder();
 
-// The Output statuses of the module (binding.cpp).
-const RESULT = 0;
+// The Output statuses of the module (binding.cpp) other than a result (0).
 const FAILURE = 1;
 const BAD_REQUEST = 2;
 
