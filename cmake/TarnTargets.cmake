@@ -13,6 +13,12 @@ endif()
 
 function(tarn_apply_flags target)
   target_compile_options(${target} PRIVATE ${TARN_WARNINGS} -ffp-contract=off)
+  # Position-independent code (for the Python module) lets g++ assume any global function may be
+  # replaced at load time, which stops it inlining them: W3x ran 1.6% more instructions. Nothing
+  # here is ever replaced that way.
+  if(CMAKE_POSITION_INDEPENDENT_CODE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+  endif()
   if(TARN_FUZZ)
     # Coverage for libFuzzer in every library the targets link; the fuzz binaries add the driver.
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined

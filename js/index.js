@@ -370,17 +370,13 @@ export function verify(text, options) {
   checkText(text, 'verify');
   const { payload, corruptIndex, json } = checkOptions(
     options, ['payload', 'corruptIndex', 'json'], 'verify');
-  const args = [];
-  if (payload !== undefined) args.push(`--payload=${payloadText(payload)}`);
-  if (corruptIndex !== undefined) {
-    args.push(`--corrupt-index=${countOption(corruptIndex, 'corruptIndex')}`);
-  }
+  const payloadArgument = payload === undefined ? '' : payloadText(payload);
+  const index = corruptIndex === undefined ? -1 : countOption(corruptIndex, 'corruptIndex');
   if (json !== undefined && typeof json !== 'boolean') {
     throw new TypeError('tarn: json must be a boolean');
   }
-  if (json) args.push('--emit=json');
-  const argumentText = args.map((arg) => `${arg}\0`).join('');
-  const output = callWithTexts((module, ...texts) => module._tarn_verify(...texts), text,
-                               argumentText);
+  const output = callWithTexts(
+    (module, ...texts) => module._tarn_verify(...texts, index, json === true), text,
+    payloadArgument);
   return output.text;
 }

@@ -20,8 +20,11 @@ prefix="$work/prefix"
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$cache" | head -n 1; }
 
 echo "check-install: installing into $prefix"
-cmake --install "$build" --prefix "$prefix" > "$work/install.log" ||
+# Staged under DESTDIR, so that a destination given as an absolute path (the Python module's may
+# be) stays inside $work too; the package is relocatable, so the staged prefix works as well.
+DESTDIR="$work/stage" cmake --install "$build" --prefix "$prefix" > "$work/install.log" ||
   { cat "$work/install.log" >&2; exit 1; }
+prefix="$work/stage$prefix"
 
 libdir="$(cache_value CMAKE_INSTALL_LIBDIR)"
 libdir="${libdir:-lib}"
@@ -33,7 +36,8 @@ for file in bin/qrv-verifier bin/tarn \
             include/tarn/tarn.hpp include/tarn/lang/policy.hpp \
             include/tarn/lang/runner.hpp include/tarn/lang/parser.hpp \
             include/tarn/lang/instruction.hpp include/tarn/lang/run_state.hpp \
-            include/tarn/lang/result.hpp include/tarn/memory/state_memory.hpp \
+            include/tarn/lang/result.hpp include/tarn/lang/file_access.hpp \
+            include/tarn/memory/state_memory.hpp \
             include/tarn/evolution/evolution.hpp include/tarn/json/number_text.hpp \
             "$libdir"/cmake/Tarn/TarnConfig.cmake "$libdir"/cmake/Tarn/TarnConfigVersion.cmake \
             "$libdir"/cmake/Tarn/TarnTargets.cmake; do
@@ -60,6 +64,25 @@ grep -qx "Status: OPEN" "$work/verifier.out" ||
   { echo "check-install: installed qrv-verifier printed:" >&2; cat "$work/verifier.out" >&2; exit 1; }
 tool_version="$("$prefix/bin/tarn" --version)"
 
+# The Python module imports from where it was installed and gives the installed verifier's verdict.
+if [[ "$(cache_value TARN_BUILD_PYTHON)" =~ ^(ON|TRUE|YES|1)$ ]]; then
+  site="$(cache_value TARN_PYTHON_INSTALL_DIR)"
+  if [[ "$site" == /* ]]; then site="$work/stage$site"; else site="$prefix/$site"; fi
+  printf 'report()' > "$work/report.tarn"
+  "$prefix/bin/qrv-verifier" --script="$work/report.tarn" > "$work/verdict.expected"
+  verify="import sys, tarn; assert tarn.__file__.startswith(sys.argv[1]); \
+print(tarn.verify('report()'), end='')"
+  (cd "$work" && PYTHONPATH="$site" "$(cache_value Python3_EXECUTABLE)" -c "$verify" "$site") \
+    > "$work/verdict.python" ||
+    { echo "check-install: the Python module does not import from $site" >&2; exit 1; }
+  for file in __init__.pyi py.typed; do
+    [[ -e "$site/tarn/$file" ]] ||
+      { echo "check-install: not installed: $site/tarn/$file" >&2; exit 1; }
+  done
+  diff -u "$work/verdict.expected" "$work/verdict.python" >&2 ||
+    { echo "check-install: tarn.verify differs from the installed qrv-verifier" >&2; exit 1; }
+fi
+
 generator=()
 command -v ninja > /dev/null && generator=(-G Ninja)
 # Libraries built with the sanitizers need the sanitizer runtimes at the consumer's link.
@@ -77,7 +100,7 @@ cmake -S "$root/examples/consumer" -B "$work/consumer" "${generator[@]}" \
       > "$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; exit 1; }
 cmake --build "$work/consumer" > "$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
 
-"$work/consumer/policy-gate" > "$work/consumer.out"
+"$work/consumer/policy-gate" "$root/examples/consumer/policies" > "$work/consumer.out"
 if ! diff -u --label expected --label actual "$root/examples/consumer/expected-output.txt" \
           "$work/consumer.out" >&2; then
   echo "check-install: the consumer's output differs from examples/consumer/expected-output.txt" >&2

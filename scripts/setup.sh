@@ -9,8 +9,9 @@ exec 1>&2
 cd "$(dirname "$0")/.."
 
 # libicu-dev is not linked by the tools: the test suite checks the Unicode tables against it.
+# pybind11-dev, python3-dev and python3-pytest build and test the Python module.
 packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libicu-dev
-          libgtest-dev libgmock-dev groff-base man-db)
+          libgtest-dev libgmock-dev groff-base man-db pybind11-dev python3-dev python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -24,7 +25,10 @@ fi
 
 build_dir=${TARN_BUILD_DIR:-build}
 if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then
-  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"
+  # The Python module is built for Debian's interpreter, the one python3-pytest serves, even when
+  # another python3 (a version manager's) comes first on PATH.
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DPython3_EXECUTABLE=/usr/bin/python3 "$@"
 elif (($#)); then
   cmake "$build_dir" "$@"
 fi

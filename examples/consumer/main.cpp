@@ -2,8 +2,9 @@
 //
 // The host compiles its policy once, then decides many requests with it: each request brings its
 // own inflow figure, which the policy binds into the host's state memory. Two worker threads
-// share the one compiled policy. A run that fails tells the host what went wrong through a code,
-// so the host switches on the code, never on the message.
+// share the one compiled policy. The policy may import files from one folder (the program's
+// argument) and from nowhere else. A run that fails tells the host what went wrong through a
+// code, so the host switches on the code, never on the message.
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -18,13 +19,11 @@
 
 namespace {
 
-// The inflow position lost its value; the policy takes the current figure from the request and
-// reports only when the memory is back in balance with a credible inflow. An inflow above 500 is
-// a bounds violation.
+// The inflow position lost its value; the policy takes the current figure from the request
+// (inflow.tarn in the policy folder binds it and refuses an inflow above 500) and reports only
+// when the memory is back in balance with a credible inflow.
 constexpr std::string_view kPolicy = R"(// rebuild the inflow from the host's figures
-alias(1, "inflow")
-bind_all()
-assert_bounds(0, 500, "inflow")
+import("inflow.tarn")
 require_equilibrium(0.0001)
 if_greater_than("inflow", 100) {
   report()
@@ -38,11 +37,13 @@ std::string shortest(double x) {
 }
 
 // One request: the memory as the host keeps it, with the inflow position lost.
-std::string decide(const tarn::lang::Policy& policy, int inflow) {
+std::string decide(const tarn::lang::Policy& policy, const tarn::lang::FileAccess& folder,
+                   int inflow) {
   std::array<double, 4> values = tarn::memory::encode(1337.0);
   values[1] = 0.0;
   const nlohmann::json request = {{"inflow", inflow}, {"region", "north"}};
-  const auto run = tarn::lang::evaluate(policy, {tarn::memory::kDefaultSigns, values}, &request);
+  const auto run = tarn::lang::evaluate(policy, {tarn::memory::kDefaultSigns, values}, &request,
+                                        {.files = &folder});
   std::string line = "inflow " + std::to_string(inflow) + ": ";
   if (run) {
     return line + std::string(tarn::lang::run_decision(*run)) + ", residual " +
@@ -51,8 +52,8 @@ std::string decide(const tarn::lang::Policy& policy, int inflow) {
   const tarn::lang::RunError& error = run.error();
   switch (error.code) {
     case tarn::lang::RunErrorCode::BoundsAssertion:
-      return line + "refused at line " + std::to_string(error.location->line) + ": " +
-             error.message;
+      return line + "refused at " + error.location->file + ":" +
+             std::to_string(error.location->line) + ": " + error.message;
     case tarn::lang::RunErrorCode::OutOfFuel:
       return line + "the policy needs more fuel";
     default:
@@ -62,8 +63,13 @@ std::string decide(const tarn::lang::Policy& policy, int inflow) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   std::printf("package: tarn %s\n", TARN_PACKAGE_VERSION);
+  const auto folder = tarn::lang::ConfinedFiles::open(argc > 1 ? argv[1] : "policies");
+  if (!folder) {
+    std::printf("cannot open the policy folder: %s\n", folder.error().reason.c_str());
+    return 1;
+  }
 
   const auto policy = tarn::lang::compile(kPolicy, "inflow.tarn");
   if (!policy) {
@@ -82,11 +88,18 @@ int main() {
   for (std::size_t worker = 0; worker < 2; ++worker) {
     workers.emplace_back([&, worker] {
       for (std::size_t i = worker; i < inflows.size(); i += 2) {
-        decisions[i] = decide(*policy, inflows[i]);
+        decisions[i] = decide(*policy, *folder, inflows[i]);
       }
     });
   }
   for (std::thread& worker : workers) worker.join();
   for (const std::string& decision : decisions) std::printf("%s\n", decision.c_str());
+
+  // Nothing outside the folder can be reached, whatever a policy names.
+  const auto reaching_out = tarn::lang::compile(R"(import("../main.cpp"))", "out.tarn");
+  std::array<double, 4> values = tarn::memory::encode(1337.0);
+  const auto run = tarn::lang::evaluate(*reaching_out, {tarn::memory::kDefaultSigns, values},
+                                        nullptr, {.files = &*folder});
+  std::printf("reaching out: %s\n", run ? "allowed" : run.error().message.c_str());
   return 0;
 }

@@ -31,7 +31,8 @@
 #include "tarn/lang/policy.hpp"
 #include "tarn/lang/runner.hpp"
 #include "tarn/memory/state_memory.hpp"
-#include "verifier.hpp"
+#include "memory_check.hpp"
+#include "options.hpp"
 
 namespace {
 
@@ -355,19 +356,22 @@ Output* tarn_run(const Policy* policy, const char* request_data, std::size_t req
   return new Output{.text = tarn::tool::run_result_document(*run, setup.values)};
 }
 
-/// verify(text, arguments): what `qrv-verifier ARGUMENTS --script=FILE` prints for a FILE that
-/// holds `text`. The arguments come one after the other, each ended by a NUL byte.
-Output* tarn_verify(const char* text_data, std::size_t text_size, const char* arguments_data,
-                    std::size_t arguments_size) {
-  std::vector<std::string> arguments;
-  std::string_view rest = view(arguments_data, arguments_size);
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\0');
-    arguments.emplace_back(rest.substr(0, end));
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-  }
-  return new Output{.text = qrv::run_verifier_on_text(arguments,
-                                                      std::string(view(text_data, text_size)))};
+/// verify(text, payload, corrupt_index, emit_json): what `qrv-verifier --script=FILE` prints for a
+/// FILE that holds `text`, with --payload=PAYLOAD (the command line's number syntax; the empty
+/// text for none, and a malformed one is ignored, as there), --corrupt-index (-1 for none) and
+/// --emit=json.
+Output* tarn_verify(const char* text_data, std::size_t text_size, const char* payload_data,
+                    std::size_t payload_size, double corrupt_index, bool emit_json) {
+  qrv::VerifierOptions options;
+  const std::string_view payload = view(payload_data, payload_size);
+  if (const auto number = tarn::lang::parse_command_line_number(payload)) options.payload = *number;
+  // index.js gives a whole number; as on the command line, one past the memory damages nothing.
+  if (corrupt_index >= 0) options.corrupt_index = static_cast<std::uint64_t>(corrupt_index);
+  options.emit_json = emit_json;
+  options.script_text = std::string(view(text_data, text_size));
+  auto* output = new Output;
+  qrv::run_state_check(options, output->text);
+  return output;
 }
 
 }  // extern "C"

@@ -69,6 +69,20 @@ std::optional<double> number_of(const nlohmann::json& value) {
   }
 }
 
+// A path as run errors show it: a NUL byte, which no file name can hold, is written \0.
+// **Example**: "inc.tarn", NUL, "/x" -> "inc.tarn\0/x".
+std::string path_text(std::string_view path) {
+  std::string text;
+  for (const char c : path) {
+    if (c == '\0') {
+      text += "\\0";
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return a > std::numeric_limits<std::uint64_t>::max() - b
              ? std::numeric_limits<std::uint64_t>::max()
@@ -335,67 +349,57 @@ Outcome Handlers::operator()(const BindAll&) {
 
 // --- Import -----------------------------------------------------------------------------------
 
-// The file is read again at every import, as a policy author editing files between runs expects;
-// identical texts share one parsed program, kept alive by the command log because the log refers
-// to its instructions. The guard bounds the text that nested imports hold open at one time.
+// An import finds the file as it is now: one changed since it was last parsed is read and parsed
+// again, one unchanged is not (import_cache.hpp). Programs stay alive in the command log, which
+// refers to their instructions. The guard bounds the text that nested imports hold open at one
+// time, each import counting its file's whole size.
 Outcome Handlers::operator()(const Import& instruction) {
-  // Reading stops where the guard would fail anyway, so an endless device such as /dev/zero
-  // meets the guard instead of exhausting memory.
-  const std::uint64_t room = inputs_.open_import_text_limit - imports_.open_text_bytes;
-  auto text = read_text_file(
-      instruction.path, static_cast<std::size_t>(std::min<std::uint64_t>(room, SIZE_MAX)));
-  const bool too_large = text ? text->size() > room : text.error().too_large;
-  if (too_large) {
+  const std::string& path = instruction.path;
+  const auto too_large = [&] {
     return Message(RunErrorCode::ImportTooLarge)
-           << "Import failed for '" << std::string_view(instruction.path) << "': open imports exceed "
-           << limit_text(kScriptTextLimit) << " of script text";
-  }
-  if (!text) {
+           << "Import failed for '" << std::string_view(path_text(path))
+           << "': open imports exceed " << limit_text(kScriptTextLimit) << " of script text";
+  };
+  // Reading stops where the guard would fail anyway, so that an endless device such as /dev/zero
+  // meets the guard instead of exhausting memory.
+  const std::uint64_t room = inputs_.open_import_text_limit - imports_.open_text_bytes();
+  const auto max_bytes = static_cast<std::size_t>(std::min<std::uint64_t>(room, SIZE_MAX));
+  std::optional<FileText> fresh;
+  auto found = imports_.find(path, max_bytes, fresh);
+  if (!found) {
+    if (found.error().too_large) return too_large();
     return Message(RunErrorCode::ImportFailed)
-           << "Import failed for '" << std::string_view(instruction.path) << "': "
-           << std::string_view(text.error().reason);
+           << "Import failed for '" << std::string_view(path_text(path))
+           << "': " << std::string_view(found.error().reason);
   }
-  const std::uint64_t bytes = text->size();
-  auto cached = imports_.parsed_by_text.find(text->view());
-  if (cached == imports_.parsed_by_text.end()) {
-    auto parsed = parse_program(*text, ParseOptions{.spans = inputs_.spans});
+  std::uint32_t file = *found;
+  if (file == 0) {
+    auto parsed = parse_program(fresh->text, ParseOptions{.spans = inputs_.spans});
     if (!parsed) {
       RunError error = Message(RunErrorCode::ImportParseError)
                        << "Parse error in imported file: "
                        << std::string_view(parse_error_text(parsed.error()));
       // Located in the imported file, where parsing failed; the loop adds the import itself.
       if (inputs_.spans) {
-        const ParseError& parse_error = parsed.error();
-        error.location = locate(instruction.path, text->view(),
-                                SourceSpan{saturate_u32(parse_error.offset), 0});
+        error.location = locate(path, fresh->text.view(),
+                                SourceSpan{saturate_u32(parsed.error().offset), 0});
       }
       return error;
     }
     auto program = std::make_shared<const Program>(std::move(*parsed));
     Recorder::keep(state_.executed_commands, program);
-    cached = imports_.parsed_by_text.emplace(std::move(*text).release(), std::move(program)).first;
+    file = imports_.add(path, std::move(*fresh), std::move(program));
   }
-  const Program& program = *cached->second;
-  return EnterBody{{program.begin(), program.size()}, spans_of(program),
-                   file_of(instruction.path, cached->first), bytes};
+  const ImportedFile& imported = imports_[file];
+  if (imported.size > room) return too_large();
+  const Program& program = *imported.program;
+  return EnterBody{{program.begin(), program.size()}, spans_of(program), file, imported.size};
 }
 
 EnterBody Handlers::enter(const Body& body) const {
   const BodyRecord* record = record_of(body);
   return EnterBody{{body.begin(), body.size()}, record != nullptr ? record->spans : nullptr,
                    std::nullopt, 0};
-}
-
-std::uint32_t Handlers::file_of(const std::string& path, std::string_view text) {
-  const auto known = imports_.file_by_name.find(path);
-  if (known != imports_.file_by_name.end() &&
-      imports_.files[known->second - 1].text.data() == text.data()) {
-    return known->second;
-  }
-  const auto id = static_cast<std::uint32_t>(imports_.files.size() + 1);
-  imports_.files.push_back(RunFile{path, text});
-  imports_.file_by_name.insert_or_assign(path, id);
-  return id;
 }
 
 }  // namespace tarn::lang::detail

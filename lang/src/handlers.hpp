@@ -7,18 +7,13 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <span>
-#include <functional>
 #include <optional>
-#include <string>
-#include <string_view>
-#include <unordered_map>
 #include <variant>
-#include <vector>
 
-#include "tarn/lang/instruction.hpp"
+#include "import_cache.hpp"
 #include "interpreter.hpp"
+#include "tarn/lang/instruction.hpp"
 #include "tarn/lang/run_state.hpp"
 
 namespace tarn::lang::detail {
@@ -27,8 +22,9 @@ namespace tarn::lang::detail {
 struct Proceed {};
 
 /// Run `body` next, then go on after the instruction that asked for it. `spans` says where its
-/// statements stand (null: not recorded). An import also names the file the body comes from and
-/// states how many bytes of script text it holds open until its body ends.
+/// statements stand (null: not recorded). An import also names the file the body comes from (in
+/// the run's ImportCache) and states how many bytes of script text it holds open until its body
+/// ends.
 struct EnterBody {
   std::span<const Instruction> body;
   const SourceSpan* spans = nullptr;
@@ -36,39 +32,13 @@ struct EnterBody {
   std::uint64_t open_text_bytes = 0;
 };
 
-/// A file whose statements run: the policy's own text (file 0) or an imported one.
-struct RunFile {
-  std::string name;
-  std::string_view text;
-};
-
 /// A handler's answer. A RunError ends the whole run with that text.
 using Outcome = std::variant<Proceed, EnterBody, RunError>;
-
-/// What Import needs across one run: parsed programs shared by identical texts (a file that imports
-/// itself is parsed once, not once per level) and the bytes of text held by the imports now open.
-// Looks texts up by view, so that finding an imported text costs no copy of it.
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const noexcept {
-    return std::hash<std::string_view>{}(text);
-  }
-};
-
-struct ImportState {
-  std::unordered_map<std::string, std::shared_ptr<const Program>, TextHash, std::equal_to<>>
-      parsed_by_text;
-  std::uint64_t open_text_bytes = 0;
-  /// Every imported file whose statements ran, as file 1, 2, ... (file 0 is the program's own
-  /// text); an import of the same path and text reuses its entry.
-  std::vector<RunFile> files;
-  std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> file_by_name;
-};
 
 class Handlers {
  public:
   Handlers(RunMemory memory, const RunInputs& inputs, RunState& state, RunSettings& settings,
-           ImportState& imports)
+           ImportCache& imports)
       : memory_(memory), inputs_(inputs), state_(state), settings_(settings), imports_(imports) {}
 
   Outcome operator()(const Harmony& instruction);
@@ -103,14 +73,12 @@ class Handlers {
  private:
   /// Enters a block's body, in the file of the block.
   EnterBody enter(const Body& body) const;
-  /// The id of the file an import runs: its path, with the text it was read as.
-  std::uint32_t file_of(const std::string& path, std::string_view text);
 
   RunMemory memory_;
   const RunInputs& inputs_;
   RunState& state_;
   RunSettings& settings_;
-  ImportState& imports_;
+  ImportCache& imports_;
 };
 
 }  // namespace tarn::lang::detail

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "file_system.hpp"
 #include "handlers.hpp"
 #include "program_storage.hpp"
 #include "tarn/lang/parser.hpp"
@@ -32,7 +33,8 @@ struct Frame {
   const Instruction* end;
   const Instruction* begin;
   const SourceSpan* spans;        // null: not recorded
-  std::uint32_t file;             // in ImportState::files
+  std::uint32_t file;             // in the run's ImportCache; 0: the policy's own text
+  bool import;                    // the body of an imported file, which leaves it at the end
   std::uint64_t open_text_bytes;  // held by this frame while it runs: non-zero only for an import
 };
 
@@ -40,19 +42,20 @@ constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
 // The location of the instruction `frame` is running.
 StatementLocation location_in(const Frame& frame, const RunInputs& inputs,
-                              const detail::ImportState& imports) {
+                              const detail::ImportCache& imports) {
   const auto index = static_cast<std::size_t>(frame.next - 1 - frame.begin);
   const SourceSpan span = frame.spans != nullptr ? frame.spans[index] : SourceSpan{};
   if (frame.file == 0) return locate(inputs.name, inputs.text, span);
-  const detail::RunFile& file = imports.files[frame.file - 1];
-  return locate(file.name, file.text, span);
+  // Kept while the import runs, when the run locates its errors.
+  const detail::ImportedFile& file = imports[frame.file];
+  return locate(file.name, file.text ? file.text->view() : std::string_view(), span);
 }
 
 // Adds to `error` where it happened: the instruction running in the innermost frame (unless the
 // error located itself, as a parse error in an imported file does) and the import statements on
 // the way out.
 RunError located(RunError error, const std::vector<Frame>& frames, const RunInputs& inputs,
-                 const detail::ImportState& imports) {
+                 const detail::ImportCache& imports) {
   std::uint32_t file = frames.back().file;
   if (error.location) {
     error.imported_from.push_back(location_in(frames.back(), inputs, imports));
@@ -84,9 +87,10 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
       static_cast<std::size_t>(std::min<std::uint64_t>(
           inputs.fuel_limit - std::min(inputs.fuel_limit, state.fuel_used), top.size())));
 
-  detail::ImportState imports;
+  detail::ImportCache imports(detail::files_or_default(inputs.files),
+                              inputs.open_import_text_limit, inputs.spans);
   detail::Handlers handlers(memory, inputs, state, settings, imports);
-  std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, 0}};
+  std::vector<Frame> frames{Frame{top.begin(), top.end(), top.begin(), spans_of(top), 0, false, 0}};
   const auto fail_here = [&](RunError error) -> Result<void, RunError> {
     if (!inputs.spans) return fail(std::move(error));
     return fail(located(std::move(error), frames, inputs, imports));
@@ -95,7 +99,7 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.next == frame.end) {
-      imports.open_text_bytes -= frame.open_text_bytes;
+      if (frame.import) imports.leave(frame.file, frame.open_text_bytes);
       frames.pop_back();
       continue;
     }
@@ -112,11 +116,11 @@ Result<void, RunError> execute(std::shared_ptr<const Program> program, RunMemory
         std::visit(handlers, static_cast<const InstructionKind&>(instruction));
     if (auto* error = std::get_if<RunError>(&outcome)) return fail_here(std::move(*error));
     if (auto* enter = std::get_if<detail::EnterBody>(&outcome)) {
-      imports.open_text_bytes += enter->open_text_bytes;
+      if (enter->file) imports.enter(*enter->file, enter->open_text_bytes);
       const std::span<const Instruction> body = enter->body;
       const std::uint32_t file = enter->file.value_or(frames.back().file);
       frames.push_back(Frame{body.data(), body.data() + body.size(), body.data(), enter->spans,
-                             file, enter->open_text_bytes});
+                             file, enter->file.has_value(), enter->open_text_bytes});
     }
   }
   return {};

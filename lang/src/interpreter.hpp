@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -47,6 +48,8 @@ struct RunInputs {
   std::string_view name;
   std::string_view text;
   bool spans = false;
+  /// Where imports are read from; null: the working directory.
+  const FileAccess* files = nullptr;
 };
 
 /// The location of `span` in the file named `file` whose text is `text`.

@@ -1,5 +1,5 @@
-// The steps that finish a successful run: lineage record, report text and report file.
-// runner.cpp puts them in order; lineage.cpp and run_report.cpp hold them.
+// The steps that finish a successful run: lineage record and report text (the report file is
+// the run's FileAccess's). runner.cpp puts them in order; lineage.cpp and run_report.cpp hold them.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +25,5 @@ Result<void, RunError> build_lineage(RunState& state, std::string_view decision)
 /// "Final Residual: {six decimals}, Pass: {true|false}" without a line end.
 std::string report_text(const RunState& state, const RunSettings& settings,
                         std::string_view decision);
-
-/// Creates or truncates `path` and writes exactly `text`. Failures are ignored by design: the
-/// report file is a convenience, never a reason to fail the run.
-void write_report_file(const std::string& path, std::string_view text);
 
 }  // namespace tarn::lang::detail

@@ -1,13 +1,9 @@
-// The script run's report: its two text forms and the report file.
+// The script run's report: its two text forms. (The report file is written by the run's
+// FileAccess, report_file.cpp.)
 //
 // The JSON form is written member by member straight from the run state (json::SortedPrettyObject),
 // in the bytes a sorted pretty document would have, because its lineage can hold up to a gigabyte
-// of command text that a document would copy again. The file is written with POSIX calls so that
-// exactly the report's bytes land in it, created or truncated, and any failure is dropped.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+// of command text that a document would copy again.
 #include <string>
 
 #include "huge_pages.hpp"
@@ -55,21 +51,6 @@ std::string report_text(const RunState& state, const RunSettings& settings,
                         std::string_view decision) {
   if (settings.json && settings.track_lineage) return json_report(state, decision);
   return text_report(state);
-}
-
-void write_report_file(const std::string& path, std::string_view text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  ::close(fd);
 }
 
 }  // namespace tarn::lang::detail

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "file_system.hpp"
 #include "interpreter.hpp"
 #include "run_finish.hpp"
 #include "tarn/lang/parser.hpp"
@@ -21,7 +22,7 @@ namespace tarn::lang {
 namespace {
 
 Result<void, RunError> finish(RunMemory run_memory, const RunSettings& settings,
-                              RunState& state) {
+                              const FileAccess& files, RunState& state) {
   state.residual = memory::residual(run_memory.signs, run_memory.values);
   state.pass = memory::in_equilibrium(run_memory.signs, run_memory.values, settings.tolerance);
   const std::string_view decision = run_decision(state);
@@ -31,7 +32,8 @@ Result<void, RunError> finish(RunMemory run_memory, const RunSettings& settings,
   if (settings.report) {
     state.report_text = detail::report_text(state, settings, decision);
     if (settings.report_to) {
-      detail::write_report_file(*settings.report_to, *state.report_text);
+      // A report that cannot be written is no reason to fail the run.
+      (void)files.write_report(*settings.report_to, *state.report_text);
       state.report_path = settings.report_to;
     }
   }
@@ -87,7 +89,8 @@ Result<RunState, RunError> evaluate_compiled(const std::shared_ptr<const Compile
                          .open_import_text_limit = options.open_import_text_limit,
                          .name = compiled->name,
                          .text = compiled->text,
-                         .spans = compiled->spans};
+                         .spans = compiled->spans,
+                         .files = options.files};
   RunState state;
   state.residual = memory::residual(run_memory.signs, run_memory.values);
   RunSettings settings;
@@ -96,7 +99,9 @@ Result<RunState, RunError> evaluate_compiled(const std::shared_ptr<const Compile
   if (auto ran = execute(std::move(program), run_memory, inputs, state, settings); !ran) {
     return fail(std::move(ran).error());
   }
-  if (auto finished = finish(run_memory, settings, state); !finished) {
+  if (auto finished =
+          finish(run_memory, settings, detail::files_or_default(options.files), state);
+      !finished) {
     return fail(std::move(finished).error());
   }
   return state;
@@ -123,14 +128,14 @@ Result<RunState, RunError> evaluate(const Policy& policy, RunMemory memory,
 // The verifier's road: the text is borrowed and parsed without spans, which a verdict never shows.
 Result<RunState, RunError> run_script(std::span<const std::int8_t> signs, std::span<double> values,
                                       const nlohmann::json* context, std::string_view script,
-                                      std::uint64_t fuel_limit) {
+                                      std::uint64_t fuel_limit, const FileAccess* files) {
   auto compiled = detail::compile_policy(script, {}, true, false);
   if (!compiled) {
     return fail(
         RunError{RunErrorCode::ParseError, "Parse error: " + parse_error_text(compiled.error())});
   }
   return detail::evaluate_compiled(*compiled, RunMemory{signs, values}, context,
-                                   RunOptions{.fuel_limit = fuel_limit});
+                                   RunOptions{.fuel_limit = fuel_limit, .files = files});
 }
 
 }  // namespace tarn::lang

@@ -25,28 +25,14 @@
 #include <cstring>
 #include <string>
 
+#include "file_system.hpp"
 #include "unicode.hpp"
 
 namespace tarn::lang {
 namespace {
 
-ReadError os_error(int error_number) { return ReadError{std::strerror(error_number)}; }
-ReadError not_utf8() { return ReadError{"stream did not contain valid UTF-8"}; }
-
-// Closes the descriptor on every way out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using detail::FileDescriptor;
+using detail::os_error;
 
 // Below this size a file is read into a string: mapping and unmapping cost more than the few
 // page faults they would spare.
@@ -152,29 +138,21 @@ bool is_valid_utf8(std::string_view bytes) {
 // place.
 class TextReader {
  public:
-  // What is read: the file at `path`, opened here, or else the descriptor `fd` that the caller
-  // holds (standard input). A descriptor handed over is read as it is, from where it stands, and
-  // its flags are left alone, as they are shared with whoever else holds it.
-  struct Source {
-    const std::string* path = nullptr;
-    int fd = -1;
-  };
-  static Result<SourceText, ReadError> read(Source from, std::size_t max_bytes);
+  // Reads `fd`: a file opened here by name (O_NONBLOCK, closed by the caller), or else a
+  // descriptor that the caller holds (standard input). A descriptor handed over is read as it is,
+  // from where it stands, and its flags are left alone, as they are shared with whoever else holds
+  // it. `status_out` receives the descriptor's status.
+  static Result<SourceText, ReadError> read(int fd, bool by_path, std::size_t max_bytes,
+                                            struct stat* status_out);
 };
 
-Result<SourceText, ReadError> TextReader::read(Source from, std::size_t max_bytes) {
-  const bool by_path = from.path != nullptr;
-  // O_NONBLOCK only so that opening a FIFO does not wait for a writer; it is cleared below.
-  FileDescriptor file(by_path ? ::open(from.path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)
-                              : -1);
-  if (by_path && file.get() < 0) return fail(os_error(errno));
-  const int fd = by_path ? file.get() : from.fd;
+Result<SourceText, ReadError> TextReader::read(int fd, bool by_path, std::size_t max_bytes,
+                                               struct stat* status_out) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return fail(os_error(errno));
+  if (status_out != nullptr) *status_out = status;
   if (S_ISDIR(status.st_mode)) return fail(os_error(EISDIR));
-  const auto too_large = [max_bytes] {
-    return ReadError{"text exceeds " + std::to_string(max_bytes) + " bytes", true};
-  };
+  const auto too_large = [max_bytes] { return detail::too_large_error(max_bytes); };
   // A regular file is read up to the size it had when it was opened, not on to a read that
   // finds its end: that read would cost a chain of imports one more system call per level. A
   // descriptor handed over may already stand past the start.
@@ -207,7 +185,7 @@ Result<SourceText, ReadError> TextReader::read(Source from, std::size_t max_byte
       const ssize_t count = read_into(fd, pages, expected_size);
       if (count < 0) return fail(os_error(errno));
       source.size_ = static_cast<std::size_t>(count);
-      if (!is_valid_utf8(source.view())) return fail(not_utf8());
+      if (!is_valid_utf8(source.view())) return fail(detail::not_utf8_error());
       return source;
     }
   }
@@ -239,16 +217,29 @@ Result<SourceText, ReadError> TextReader::read(Source from, std::size_t max_byte
     text.append(chunk.data(), static_cast<std::size_t>(count));
     if (sized && text.size() >= expected_size) break;
   }
-  if (!is_valid_utf8(text)) return fail(not_utf8());
+  if (!is_valid_utf8(text)) return fail(detail::not_utf8_error());
   return SourceText(std::move(text));
 }
 
+namespace detail {
+
+Result<SourceText, ReadError> read_opened_file(int fd, std::size_t max_bytes, struct stat* status) {
+  const FileDescriptor file(fd);
+  return TextReader::read(file.get(), true, max_bytes, status);
+}
+
+}  // namespace detail
+
 Result<SourceText, ReadError> read_text_file(const std::string& path, std::size_t max_bytes) {
-  return TextReader::read({.path = &path}, max_bytes);
+  if (detail::holds_nul(path)) return fail(ReadError{std::string(detail::kNulInName)});
+  // O_NONBLOCK only so that opening a FIFO does not wait for a writer; the reader clears it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return fail(os_error(errno));
+  return detail::read_opened_file(fd, max_bytes);
 }
 
 Result<SourceText, ReadError> read_text(int fd, std::size_t max_bytes) {
-  return TextReader::read({.fd = fd}, max_bytes);
+  return TextReader::read(fd, false, max_bytes, nullptr);
 }
 
 }  // namespace tarn::lang

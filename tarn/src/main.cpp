@@ -78,6 +78,8 @@ int main(int argc, char** argv) {
   add_run_option(*run, "--values", run_options.values, "LIST", "comma-separated value vector");
   add_run_option(*run, "--context", run_options.context, "JSONFILE", "JSON context document");
   add_run_option(*run, "--fuel", run_options.fuel, "N", "fuel limit of the run");
+  add_run_option(*run, "--root", run_options.root, "DIR",
+                 "resolve imports and the report file beneath DIR, never outside it");
 
   tarn::tool::FmtCommandOptions fmt_options;
   CLI::App* fmt = app.add_subcommand("fmt", "Print each FILE in the standard layout "

@@ -21,6 +21,7 @@
 
 #include "check.hpp"
 #include "run_document.hpp"
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/number_syntax.hpp"
 #include "tarn/lang/runner.hpp"
@@ -126,6 +127,7 @@ struct RunSetup {
   bool has_context = false;
   nlohmann::json context;
   std::uint64_t fuel = lang::kDefaultFuel;
+  std::optional<lang::ConfinedFiles> root;  // none: the working directory
 };
 
 /// Checks every option; the first bad one is a usage error.
@@ -172,6 +174,13 @@ std::variant<RunSetup, ToolOutput> setup_run(const RunCommandOptions& options) {
     if (!fuel) return usage_error("invalid --fuel value '" + *options.fuel + "'");
     setup.fuel = *fuel;
   }
+  if (options.root) {
+    auto root = lang::ConfinedFiles::open(*options.root);
+    if (!root) {
+      return usage_error("cannot open --root '" + *options.root + "': " + root.error().reason);
+    }
+    setup.root.emplace(std::move(*root));
+  }
   if (options.context) {
     const auto text = lang::read_text_file(*options.context);
     if (!text) {
@@ -196,7 +205,8 @@ ToolOutput run_command(const RunCommandOptions& options) {
   if (!script) return std::move(script.error());
 
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
-  const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel);
+  const lang::FileAccess* files = setup.root ? &*setup.root : nullptr;
+  const auto run = lang::run_script(setup.signs, setup.values, context, *script, setup.fuel, files);
   if (!run) return {"", run.error().message + "\n", 1};
   bool commands_omitted = false;
   ToolOutput output;

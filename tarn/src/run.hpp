@@ -18,6 +18,7 @@ struct RunCommandOptions {
   std::optional<std::string> values;         // --values=LIST
   std::optional<std::string> context;        // --context=JSONFILE
   std::optional<std::string> fuel;           // --fuel=N
+  std::optional<std::string> root;           // --root=DIR
 };
 
 ToolOutput run_command(const RunCommandOptions& options);

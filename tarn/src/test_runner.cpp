@@ -42,6 +42,7 @@
 #include "located_error.hpp"
 #include "run.hpp"
 #include "tarn/json/writer.hpp"
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/policy.hpp"
 #include "tarn/lang/source_file.hpp"
@@ -213,6 +214,14 @@ class Runner {
       result.error = path + ": error: cannot enter the test file's folder";
       return result;
     }
+    // The cases' imports and report files stay beneath the test file's folder.
+    auto confined = lang::ConfinedFiles::open(".");
+    if (!confined) {
+      result.error =
+          path + ": error: cannot open the test file's folder: " + confined.error().reason;
+      return result;
+    }
+    files_.emplace(std::move(*confined));
     policies_.clear();
     folder_ = folder;
     for (const TestCase& test : *cases) {
@@ -340,7 +349,7 @@ class Runner {
         return fail(lang::RunError(lang::RunErrorCode::ParseError, *loaded.parse_error));
       }
       return lang::evaluate(*loaded.policy, {signs, values}, context,
-                            lang::RunOptions{.fuel_limit = test.fuel});
+                            lang::RunOptions{.fuel_limit = test.fuel, .files = &*files_});
     }();
     if (!run) {
       mark_failure(loaded, run.error());
@@ -420,6 +429,7 @@ class Runner {
   const std::optional<std::regex>& filter_;
   const Members members_;
   fs::path folder_;                                  // of the test file being run
+  std::optional<lang::ConfinedFiles> files_;         // beneath that folder
   std::map<std::string, LoadedPolicy> policies_;     // of that file, by script as written
   std::map<std::string, PolicyCoverage> coverage_;   // by canonical path
 };

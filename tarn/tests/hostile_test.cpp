@@ -172,6 +172,48 @@ TEST(HostileFiles, ImportsAndReportTargets) {
   }
 }
 
+// With --root the policy reaches only what lies beneath the folder; a report target that no
+// process reads holds nothing back (the run is bounded by a timeout so that a wait fails).
+TEST(HostileFiles, RootConfinesImportsAndReports) {
+  ScratchDir dir;
+  dir.write("secret.txt", "secret\n");
+  dir.make_dir("policies");
+  dir.write("policies/inc.tarn", "report()\n");
+  ASSERT_EQ(::mkfifo(dir.file("policies/rfifo").c_str(), 0600), 0);
+  const std::string outside = "Import failed for '../secret.txt': outside the policy root\n";
+  struct Case {
+    std::string script;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"import(\"inc.tarn\")\nreport_to(\"r.txt\")", 0, ""},
+      {"import(\"../secret.txt\")", 1, outside},
+      {"import(\"" + dir.file("secret.txt") + "\")", 1,
+       "Import failed for '" + dir.file("secret.txt") + "': outside the policy root\n"},
+      {"report()\nreport_to(\"../escaped.txt\")", 0, ""},
+      {"report()\nreport_to(\"rfifo\")", 0, ""},
+  };
+  ProcessOptions options;
+  options.working_directory = dir.path();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    dir.write("s", c.script + "\n");
+    const ProcessResult result = tarn::testing::run_process(
+        "/usr/bin/timeout", {"60", tarn::testing::tool_path("tarn"), "run", "s", "--root=policies"},
+        options);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+  }
+  EXPECT_EQ(tarn::testing::read_file(dir.file("policies/r.txt")),
+            "Final Residual: 0.000000, Pass: true");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("escaped.txt")));
+
+  const ProcessResult missing = tarn_in(dir, {"run", "s", "--root=missing"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "tarn run: cannot open --root 'missing': No such file or directory\n");
+}
+
 TEST(HostileFiles, HundredThousandAliases) {
   ScratchDir dir;
   std::string aliases;

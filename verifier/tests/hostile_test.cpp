@@ -102,6 +102,21 @@ TEST(HostileScripts, FifoWithoutWriterIsUnreachable) {
   }
 }
 
+// A report target that no process reads must not hold the verdict back: it is opened without
+// waiting, and the failed write is ignored like any other.
+TEST(HostileScripts, ReportToAFifoWithoutReader) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("rfifo").c_str(), 0600), 0);
+  dir.write("r.tarn", "report()\nreport_to(\"rfifo\")\n");
+  ProcessOptions options;
+  options.working_directory = dir.path();
+  const ProcessResult result = tarn::testing::run_process(
+      "/usr/bin/timeout", {"60", tarn::testing::tool_path("qrv-verifier"), "--script=r.tarn"},
+      options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find(kOpen), std::string::npos) << result.out;
+}
+
 TEST(HostileScripts, HundredMegabyteScript) {
   ScratchDir dir;
   // One comment line of 100 MB, then statements: read, validated and skipped in one pass.

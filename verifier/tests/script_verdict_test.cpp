@@ -136,6 +136,26 @@ TEST(ScriptVerdict, OutcomesThroughTheReport) {
   }
 }
 
+// A host that holds the script as text gets the verdict of a file holding those bytes.
+TEST(ScriptVerdict, TextGivesTheVerdictOfItsFile) {
+  ScratchDir dir;
+  const std::string texts[] = {"if_broken { evolve(1) }\ndata(0)\n", "residual()\n", "report(\n",
+                               "// corrupt\nreport()", "report()\n// caf\xe9\n",
+                               "import(\"nowhere.tarn\")", ""};
+  for (const std::string& text : texts) {
+    const std::string path = dir.write("script.txt", text);
+    for (const bool emit_json : {false, true}) {
+      for (const auto corrupt_index : {std::optional<std::size_t>{}, std::optional<std::size_t>{1}}) {
+        SCOPED_TRACE(text);
+        Prepared memory(corrupt_index);
+        std::string from_text;
+        run_script_text_check(kSigns, memory.values, memory.corruption, text, emit_json, from_text);
+        EXPECT_EQ(from_text, check(path, emit_json, corrupt_index));
+      }
+    }
+  }
+}
+
 TEST(ScriptVerdict, SuccessDocumentExample) {
   ScratchDir dir;
   EXPECT_EQ(check(dir.write("ok.txt", "report()\n"), true), kSuccessExample);

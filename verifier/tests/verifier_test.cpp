@@ -1,5 +1,5 @@
-// The whole verifier as a function: the order in which the run modes are chosen, the check that
-// refuses arguments that are not UTF-8, and a script given as text judged as its file would be.
+// The whole verifier as a function: the order in which the run modes are chosen, and the check
+// that refuses arguments that are not UTF-8.
 #include "verifier.hpp"
 
 #include <gtest/gtest.h>
@@ -7,8 +7,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "tarn/testing/scratch.hpp"
 
 namespace qrv {
 namespace {
@@ -40,25 +38,6 @@ TEST(FindInvalidArgument, NamesTheFirstBadArgument) {
   EXPECT_EQ(find_invalid_argument(good), std::nullopt);
   const std::vector<std::string> bad{"ok", "\xff", "\xc3"};
   EXPECT_EQ(find_invalid_argument(bad), std::optional<std::size_t>(1));
-}
-
-TEST(ScriptText, SameOutputAsTheFile) {
-  tarn::testing::ScratchDir dir;
-  const std::string texts[] = {
-      "if_broken { evolve(1) }\ndata(0)\n", "residual()", "nonsense(", "// corrupt\nreport()",
-      "caf\xc3", "import(\"nowhere.tarn\")", ""};
-  const std::vector<std::vector<std::string>> argument_lists = {
-      {}, {"--corrupt-index=1", "--emit=json"}, {"--corrupt-index=2"}, {"--payload=-1"},
-      {"--payload=nan", "--emit=json"}, {"--script=ignored.tarn"}};
-  for (const std::string& text : texts) {
-    const std::string path = dir.write("script.tarn", text);
-    for (std::vector<std::string> arguments : argument_lists) {
-      SCOPED_TRACE(text + " with " + std::to_string(arguments.size()) + " arguments");
-      const std::string on_text = run_verifier_on_text(arguments, text);
-      arguments.push_back("--script=" + path);
-      EXPECT_EQ(on_text, run(arguments));
-    }
-  }
 }
 
 }  // namespace

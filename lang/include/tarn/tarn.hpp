@@ -24,6 +24,8 @@
 //
 // What each name is:
 // - Policy, compile, evaluate, RunOptions: policy.hpp. A Policy never changes; share it freely.
+// - Which files a policy may import and write its report to (the working directory's, those
+//   beneath one folder, texts in memory, none): FileAccess and its kinds, file_access.hpp.
 // - RunState (the whole run result), RunError and RunErrorCode, RunMemory: run_state.hpp.
 // - run_script (compile and evaluate in one call) and run_decision: runner.hpp.
 // - Program and Instruction (what a policy was parsed into), canonical_text: instruction.hpp.
@@ -35,6 +37,7 @@
 // described in docs/language.md; examples/consumer is a complete host program.
 #pragma once
 
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"

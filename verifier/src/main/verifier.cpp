@@ -5,8 +5,6 @@
 // in-process.
 #include "verifier.hpp"
 
-#include <utility>
-
 #include "memory_check.hpp"
 #include "options.hpp"
 #include "scenario_catalogue.hpp"
@@ -15,10 +13,8 @@
 
 namespace qrv {
 
-namespace {
-
-std::string run_with_options(const VerifierOptions& options,
-                             std::span<const std::string> arguments) {
+std::string run_verifier(std::span<const std::string> arguments) {
+  const VerifierOptions options = parse_options(arguments);
   std::string out;
   if (options.simulate_case) {
     append_case_line(out, *options.simulate_case);
@@ -31,19 +27,6 @@ std::string run_with_options(const VerifierOptions& options,
   }
   run_state_check(options, out);
   return out;
-}
-
-}  // namespace
-
-std::string run_verifier(std::span<const std::string> arguments) {
-  return run_with_options(parse_options(arguments), arguments);
-}
-
-std::string run_verifier_on_text(std::span<const std::string> arguments,
-                                 std::string script_text) {
-  VerifierOptions options = parse_options(arguments);
-  options.script_text = std::move(script_text);
-  return run_with_options(options, arguments);
 }
 
 std::optional<std::size_t> find_invalid_argument(std::span<const std::string> arguments) {

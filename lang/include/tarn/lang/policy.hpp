@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
@@ -44,11 +45,14 @@ class Policy {
   std::shared_ptr<const detail::CompiledPolicy> compiled_;
 };
 
-/// How a run may go: the most instructions it may start, and the most script text the imports
-/// open at one time may hold together.
+/// How a run may go: the most instructions it may start, the most script text the imports open
+/// at one time may hold together, and which files it may import and write its report to (null:
+/// the working directory's, as a command-line tool would; see file_access.hpp). The FileAccess
+/// must outlive the run.
 struct RunOptions {
   std::uint64_t fuel_limit = kDefaultFuel;
   std::uint64_t open_import_text_limit = kScriptTextLimit;
+  const FileAccess* files = nullptr;
 };
 
 /// Parses `text` once; `name` names it in the locations of run errors (for example its path).

@@ -54,7 +54,7 @@ class SourceText {
 
 /// Reads the whole file at `path` (relative to the working directory). A directory, a missing or
 /// unreadable file, more than `max_bytes` of text, a FIFO that no process writes to, and invalid
-/// UTF-8 are failures. "-" is an ordinary file name here.
+/// UTF-8 are failures, and so is a path that holds a NUL byte. "-" is an ordinary file name here.
 /// **Example**: read_text_file("/dev/zero").error().reason == "text exceeds 268435456 bytes".
 Result<SourceText, ReadError> read_text_file(const std::string& path,
                                              std::size_t max_bytes = kScriptTextLimit);
