@@ -36,6 +36,15 @@ export interface CheckOptions {
   name?: string;
 }
 
+export interface FilesOption {
+  /**
+   * The texts the policy's imports read, by the names the imports give ("shared/ledger.tarn").
+   * There is no other file: an import of any other name fails, and a report is kept in the
+   * result (report_path, report_text) instead of being written.
+   */
+  files?: Record<string, string>;
+}
+
 export interface CheckResult {
   ok: boolean;
   /** What `tarn check` prints: each top-level statement's canonical text on a line; null on failure. */
@@ -105,7 +114,7 @@ export interface RunFailure {
 
 export type RunResult = RunDocument | RunFailure;
 
-export function run(text: string, options?: RunOptions & CheckOptions): RunResult;
+export function run(text: string, options?: RunOptions & CheckOptions & FilesOption): RunResult;
 
 /** A compiled policy, for many runs. */
 export class Policy {
@@ -121,9 +130,9 @@ export class Policy {
 export function format(text: string, options?: CheckOptions): string;
 
 /** Parses a policy once. Throws ParseError when it does not parse. */
-export function compile(text: string, options?: CheckOptions): Policy;
+export function compile(text: string, options?: CheckOptions & FilesOption): Policy;
 
-export interface VerifyOptions {
+export interface VerifyOptions extends FilesOption {
   /** --payload= (a string is passed as written, as on the command line). */
   payload?: number | string;
   /** --corrupt-index= */

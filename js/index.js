@@ -136,19 +136,15 @@ function callWithText(fn, text) {
   });
 }
 
-// As callWithText, with two texts: `fn(module, address1, length1, address2, length2)`.
-function callWithTexts(fn, first, second) {
+// As callWithText, with any number of texts: `fn(module, address1, length1, address2, ...)`.
+function callWithTexts(fn, ...texts) {
   return enter((module) => {
-    const [address1, length1] = put(module, first);
+    const args = [];
     try {
-      const [address2, length2] = put(module, second);
-      try {
-        return take(module, fn(module, address1, length1, address2, length2));
-      } finally {
-        module._free(address2);
-      }
+      for (const text of texts) args.push(...put(module, text));
+      return take(module, fn(module, ...args));
     } finally {
-      module._free(address1);
+      for (let i = 0; i < args.length; i += 2) module._free(args[i]);
     }
   });
 }
@@ -169,6 +165,18 @@ function checkText(text, what) {
     throw new TypeError(`tarn: ${what} takes the policy text as a string`);
   }
   return text;
+}
+
+// The files option as the module takes it: JSON of {name: text}, or the empty text for none.
+function filesText(files) {
+  if (files === undefined) return '';
+  if (typeof files !== 'object' || files === null || Array.isArray(files)) {
+    throw new TypeError('tarn: files must be an object of names and texts');
+  }
+  for (const [name, text] of Object.entries(files)) {
+    if (typeof text !== 'string') throw new TypeError(`tarn: the text of file '${name}' must be a string`);
+  }
+  return JSON.stringify(files);
 }
 
 function checkName(name) {
@@ -290,15 +298,18 @@ export class Policy {
 function compileOrFailure(text, options) {
   checkText(text, 'compile');
   const output = callWithTexts((module, ...texts) => module._tarn_compile(...texts), text,
-                               checkName(options.name));
+                               checkName(options.name), filesText(options.files));
   if (output.status === BAD_REQUEST) throw new RangeError(`tarn: ${output.text}`);
   if (output.status === FAILURE) return { failure: JSON.parse(output.text) };
   return { policy: new Policy(output.policy) };
 }
 
-/** Parses a policy once, for many runs. Throws ParseError when the text does not parse. */
+/**
+ * Parses a policy once, for many runs. `files` ({name: text}) holds the texts its imports read,
+ * by the names they give; a report stays in the result. Throws ParseError when it does not parse.
+ */
 export function compile(text, options) {
-  const compiled = compileOrFailure(text, checkOptions(options, ['name'], 'compile'));
+  const compiled = compileOrFailure(text, checkOptions(options, ['name', 'files'], 'compile'));
   if (compiled.failure) throw new ParseError(compiled.failure);
   return compiled.policy;
 }
@@ -351,8 +362,9 @@ function runRequest(options) {
  * text does not parse or the run fails, {error, diagnostics} with `error` the engine's exact text.
  */
 export function run(text, options) {
-  const { name, ...runOptions } = checkOptions(options, ['name', ...RUN_OPTIONS], 'run');
-  const compiled = compileOrFailure(text, { name });
+  const { name, files, ...runOptions } =
+    checkOptions(options, ['name', 'files', ...RUN_OPTIONS], 'run');
+  const compiled = compileOrFailure(text, { name, files });
   if (compiled.failure) return compiled.failure;
   try {
     return compiled.policy.run(runOptions);
@@ -368,8 +380,8 @@ export function run(text, options) {
  */
 export function verify(text, options) {
   checkText(text, 'verify');
-  const { payload, corruptIndex, json } = checkOptions(
-    options, ['payload', 'corruptIndex', 'json'], 'verify');
+  const { payload, corruptIndex, json, files } = checkOptions(
+    options, ['payload', 'corruptIndex', 'json', 'files'], 'verify');
   const payloadArgument = payload === undefined ? '' : payloadText(payload);
   const index = corruptIndex === undefined ? -1 : countOption(corruptIndex, 'corruptIndex');
   if (json !== undefined && typeof json !== 'boolean') {
@@ -377,6 +389,6 @@ export function verify(text, options) {
   }
   const output = callWithTexts(
     (module, ...texts) => module._tarn_verify(...texts, index, json === true), text,
-    payloadArgument);
+    payloadArgument, filesText(files));
   return output.text;
 }

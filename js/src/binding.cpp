@@ -24,6 +24,7 @@
 #include "run_document.hpp"
 #include "tarn/json/object_writer.hpp"
 #include "tarn/json/writer.hpp"
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/format.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/number_syntax.hpp"
@@ -36,10 +37,20 @@
 
 namespace {
 
+using tarn::lang::MemoryFiles;
 using tarn::lang::ParseError;
 using tarn::lang::Policy;
 using tarn::lang::RunError;
 using tarn::lang::RunErrorCode;
+
+/// A policy and the files its runs import from: texts by name, as its imports write them (none:
+/// nothing to import). The module has no files of its own, so a report is never written: the run's
+/// result keeps it (report_path, report_text).
+struct CompiledPolicy {
+  Policy policy;
+  MemoryFiles::Texts texts;
+  MemoryFiles files;
+};
 
 /// What one call gives back to index.js.
 struct Output {
@@ -50,7 +61,7 @@ struct Output {
   };
   std::string text;
   Status status = kResult;
-  Policy* policy = nullptr;  // from tarn_compile, owned by index.js once handed over
+  CompiledPolicy* policy = nullptr;  // from tarn_compile, owned by index.js once handed over
 };
 
 Output* bad_request(std::string message) {
@@ -150,15 +161,19 @@ constexpr std::string_view kRunErrorCodes[] = {
 static_assert(std::size(kRunErrorCodes) ==
               static_cast<std::size_t>(RunErrorCode::LineageTooLarge) + 1);
 
-void append_run_diagnostic(std::string& out, const Policy& policy, const RunError& error) {
+void append_run_diagnostic(std::string& out, const CompiledPolicy& compiled,
+                           const RunError& error) {
   std::optional<Place> place;
   if (error.location) {
     const tarn::lang::StatementLocation& at = *error.location;
     place = Place{.file = at.file, .offset = at.span.offset, .start = {at.line, at.column}};
-    // The end is known in the policy's own text; in an imported file the place is where it starts.
-    place->end = at.file == policy.name()
-                     ? tarn::lang::line_column(policy.text(), at.span.offset + at.span.length)
-                     : place->start;
+    // The policy's own text or the imported file's; a file the host did not give has no span.
+    const auto file = compiled.texts.find(at.file);
+    const std::string_view text = at.file == compiled.policy.name() ? compiled.policy.text()
+                                  : file != compiled.texts.end()    ? std::string_view(file->second)
+                                                                    : std::string_view();
+    place->end = tarn::lang::line_column(text, at.span.offset + at.span.length);
+    if (text.empty()) place->end = place->start;
   }
   std::vector<Note> related;
   for (const tarn::lang::StatementLocation& import : error.imported_from) {
@@ -177,6 +192,20 @@ Output* failure(std::string_view engine_text, WriteDiagnostic&& write) {
   document.array("diagnostics", 1, [&](std::string& text, std::size_t) { write(text); });
   document.close();
   return output;
+}
+
+/// The files of a request, {"name": "text", ...} (the empty text for none), or nullopt when the
+/// request is not such an object.
+std::optional<MemoryFiles::Texts> files_of(std::string_view request) {
+  MemoryFiles::Texts texts;
+  if (request.empty()) return texts;
+  const nlohmann::json files = nlohmann::json::parse(request, nullptr, false);
+  if (!files.is_object()) return std::nullopt;
+  for (const auto& [name, text] : files.items()) {
+    if (!text.is_string()) return std::nullopt;
+    texts.emplace(name, text.get<std::string>());
+  }
+  return texts;
 }
 
 std::optional<std::string> text_too_large(std::string_view text) {
@@ -268,7 +297,7 @@ void tarn_output_fields(const Output* output, std::uint32_t* fields) {
   fields[3] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(output->policy));
 }
 void tarn_output_free(Output* output) { delete output; }
-void tarn_policy_free(Policy* policy) { delete policy; }
+void tarn_policy_free(CompiledPolicy* policy) { delete policy; }
 
 /// check(text): {"ok": true, "canonical": "<what tarn check prints>", "diagnostics": []}, or
 /// {"ok": false, "canonical": null, "diagnostics": [...]}.
@@ -316,11 +345,14 @@ Output* tarn_format(const char* text_data, std::size_t text_size, const char* na
   return new Output{.text = std::move(*formatted)};
 }
 
-/// compile(text, name): the policy (tarn_output_policy), or the failure of its parse.
+/// compile(text, name, files): the policy (tarn_output_policy), or the failure of its parse.
+/// `files` is {"name": "text", ...}, the texts its imports read (the empty text for none).
 Output* tarn_compile(const char* text_data, std::size_t text_size, const char* name_data,
-                     std::size_t name_size) {
+                     std::size_t name_size, const char* files_data, std::size_t files_size) {
   const std::string_view text = view(text_data, text_size);
   if (auto message = text_too_large(text)) return bad_request(std::move(*message));
+  auto texts = files_of(view(files_data, files_size));
+  if (!texts) return bad_request("malformed files");
   const std::string_view name = view(name_data, name_size);
   auto compiled = tarn::lang::compile(text, std::string(name));
   if (!compiled) {
@@ -330,21 +362,24 @@ Output* tarn_compile(const char* text_data, std::size_t text_size, const char* n
       append_parse_diagnostic(out, name, text, compiled.error(), engine_text);
     });
   }
-  return new Output{.policy = new Policy(std::move(*compiled))};
+  MemoryFiles files(*texts);
+  return new Output{.policy = new CompiledPolicy{std::move(*compiled), std::move(*texts),
+                                                 std::move(files)}};
 }
 
 /// One run of a compiled policy: the `tarn run` result document, or the run's failure. The memory's
 /// values are the `value_count` doubles at `values`, or the encoded payload for a count of -1.
 /// With `decision_only`, the decision ("ALLOW", "DENY" or "ESCALATE") in place of the document.
-Output* tarn_run(const Policy* policy, const char* request_data, std::size_t request_size,
+Output* tarn_run(const CompiledPolicy* policy, const char* request_data, std::size_t request_size,
                  const double* values, std::int32_t value_count, bool decision_only) {
   std::optional<std::span<const double>> given_values;
   if (value_count >= 0) given_values.emplace(values, static_cast<std::size_t>(value_count));
   auto [setup, problem] = setup_run(view(request_data, request_size), given_values);
   if (!problem.empty()) return bad_request(std::move(problem));
   const nlohmann::json* context = setup.has_context ? &setup.context : nullptr;
-  const auto run = tarn::lang::evaluate(*policy, {setup.signs, setup.values}, context,
-                                        tarn::lang::RunOptions{.fuel_limit = setup.fuel});
+  const auto run = tarn::lang::evaluate(
+      policy->policy, {setup.signs, setup.values}, context,
+      tarn::lang::RunOptions{.fuel_limit = setup.fuel, .files = &policy->files});
   if (!run) {
     return failure(run.error().message, [&](std::string& out) {
       append_run_diagnostic(out, *policy, run.error());
@@ -356,13 +391,18 @@ Output* tarn_run(const Policy* policy, const char* request_data, std::size_t req
   return new Output{.text = tarn::tool::run_result_document(*run, setup.values)};
 }
 
-/// verify(text, payload, corrupt_index, emit_json): what `qrv-verifier --script=FILE` prints for a
-/// FILE that holds `text`, with --payload=PAYLOAD (the command line's number syntax; the empty
-/// text for none, and a malformed one is ignored, as there), --corrupt-index (-1 for none) and
-/// --emit=json.
+/// verify(text, payload, files, corrupt_index, emit_json): what `qrv-verifier --script=FILE` prints
+/// for a FILE that holds `text`, with --payload=PAYLOAD (the command line's number syntax; the
+/// empty text for none, and a malformed one is ignored, as there), --corrupt-index (-1 for none)
+/// and --emit=json, and the files beside it that `files` holds (as for tarn_compile).
 Output* tarn_verify(const char* text_data, std::size_t text_size, const char* payload_data,
-                    std::size_t payload_size, double corrupt_index, bool emit_json) {
+                    std::size_t payload_size, const char* files_data, std::size_t files_size,
+                    double corrupt_index, bool emit_json) {
+  auto texts = files_of(view(files_data, files_size));
+  if (!texts) return bad_request("malformed files");
+  const MemoryFiles files(std::move(*texts));
   qrv::VerifierOptions options;
+  options.files = &files;
   const std::string_view payload = view(payload_data, payload_size);
   if (const auto number = tarn::lang::parse_command_line_number(payload)) options.payload = *number;
   // index.js gives a whole number; as on the command line, one past the memory damages nothing.

@@ -1,8 +1,9 @@
 // The package against the command-line tools' own expectations: every run of the example
-// policies that needs no files (examples/policies/runs.txt, expected/), then the places of
-// diagnostics and the exact crossing of numbers.
+// policies (examples/policies/runs.txt, expected/), their imports given as files and their report
+// files compared with the report the result keeps; then the places of diagnostics, the formatter
+// and the exact crossing of numbers.
 import assert from 'node:assert/strict';
-import { readFileSync, existsSync } from 'node:fs';
+import { existsSync, readFileSync, readdirSync } from 'node:fs';
 import { join, resolve } from 'node:path';
 import { test } from 'node:test';
 import { pathToFileURL } from 'node:url';
@@ -34,22 +35,36 @@ function exampleRuns() {
 
 const expected = (file) => readFileSync(join(examplesDir, 'expected', file), 'utf8');
 
+// The files a policy imports, by the names its imports give, read from the examples' folder.
+function importedFiles(text) {
+  const files = {};
+  for (const [, name] of text.matchAll(/\bimport\("([^"]*)"\)/g)) {
+    files[name] = readFileSync(join(examplesDir, name), 'utf8');
+  }
+  return files;
+}
+
 for (const { name, script, tool, options } of exampleRuns()) {
   const text = readFileSync(join(examplesDir, script), 'utf8');
-  // Imports read files, which the engine has none of here.
-  const skip = tool !== 'check' && /\bimport\(/.test(text) ? 'imports need files' : false;
-  test(`${tool} ${name}`, { skip }, () => {
+  const files = importedFiles(text);
+  test(`${tool} ${name}`, () => {
     if (tool === 'check') {
       assert.equal(tarn.check(text).canonical, expected(`${name}.tarn-check.txt`));
     } else if (tool === 'verifier') {
-      assert.equal(tarn.verify(text, options), expected(`${name}.verifier.txt`));
+      assert.equal(tarn.verify(text, { ...options, files }), expected(`${name}.verifier.txt`));
     } else {
       const { json, ...runOptions } = options;
-      const result = tarn.run(text, runOptions);
+      const result = tarn.run(text, { ...runOptions, files });
       if (existsSync(join(examplesDir, 'expected', `${name}.tarn-run.err`))) {
         assert.equal(`${result.error}\n`, expected(`${name}.tarn-run.err`));
-      } else {
-        assert.deepEqual(result, JSON.parse(expected(`${name}.tarn-run.json`)));
+        return;
+      }
+      assert.deepEqual(result, JSON.parse(expected(`${name}.tarn-run.json`)));
+      // The report file the tool wrote is the report the result keeps.
+      const written = join(examplesDir, 'expected', `${name}.tarn-run.files`);
+      for (const file of existsSync(written) ? readdirSync(written) : []) {
+        assert.equal(result.report_path, file);
+        assert.equal(result.report_text, readFileSync(join(written, file), 'utf8'));
       }
     }
   });
@@ -94,6 +109,14 @@ test('diagnostics stand where the engine failed', () => {
   }
 });
 
+test('a run error in an imported file stands in that file', () => {
+  const files = { 'bounds.tarn': 'report()\nassert_bounds(0, 100, 0)\n' };
+  const [d] = tarn.run('report()\nimport("bounds.tarn")\n', { files }).diagnostics;
+  assert.deepEqual([d.file, d.line, d.column, d.end_line, d.end_column], ['bounds.tarn', 2, 1, 2, 25]);
+  assert.deepEqual(d.related, [{ file: 'policy.tarn', line: 2, column: 1,
+                                 message: 'imported from here' }]);
+});
+
 test('format writes the standard layout, and refuses what does not parse', () => {
   const cases = [
     ['if_greater_than("x",\t5)\n{if_broken{report()}\n\n\n  report()}',
@@ -130,7 +153,8 @@ test('a compiled policy runs as often as asked, with context', () => {
 });
 
 test('bad options are refused, not ignored', () => {
-  assert.throws(() => tarn.run('report()', { files: {} }), TypeError);
+  assert.throws(() => tarn.run('report()', { trace: true }), TypeError);
+  assert.throws(() => tarn.run('report()', { files: { 'a.tarn': 1 } }), TypeError);
   assert.throws(() => tarn.run('report()', { corruptIndex: 4 }), /not below the number of values/);
   assert.throws(() => tarn.run('report()', { payload: 'twelve' }), RangeError);
   assert.throws(() => tarn.run('report()', { context: '{"a":' }), SyntaxError);
