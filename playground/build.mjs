@@ -20,8 +20,8 @@ if (!packageArg || !outArg) {
 const packageDir = resolve(packageArg);
 const outDir = resolve(outArg);
 
-// The example policies with the options of their first `tarn run` in runs.txt. Policies that
-// import files are left out: the page has none to give them yet.
+// The example policies with the options of their first `tarn run` in runs.txt and the files they
+// import, by the names their imports give.
 function examples() {
   const folder = join(here, '..', 'examples', 'policies');
   const runs = readFileSync(join(folder, 'runs.txt'), 'utf8').split('\n')
@@ -29,7 +29,10 @@ function examples() {
     .map((line) => line.trim().split(/\s+/));
   return readdirSync(folder).filter((file) => file.endsWith('.tarn')).sort().flatMap((file) => {
     const text = readFileSync(join(folder, file), 'utf8');
-    if (/\bimport\(/.test(text)) return [];
+    const files = {};
+    for (const [, name] of text.matchAll(/\bimport\("([^"]*)"\)/g)) {
+      files[name] = readFileSync(join(folder, name), 'utf8');
+    }
     const options = {};
     const run = runs.find(([, script, tool]) => script === file && tool === 'run');
     for (const arg of run ? run.slice(3) : []) {
@@ -39,7 +42,7 @@ function examples() {
       if (flag === '--fuel') options.fuel = value;
     }
     const summary = (/^\/\/ (.*)$/m.exec(text) || [, ''])[1];
-    return [{ name: `${file}: ${summary}`, file, text, options }];
+    return [{ name: `${file}: ${summary}`, file, text, files, options }];
   });
 }
 

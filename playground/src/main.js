@@ -1,8 +1,9 @@
 // The playground: edit a policy and see, on every edit, what the tools would say about it.
 //
 // Everything runs in the page (the engine is the tarn package's WebAssembly), so the page works
-// from a plain static file server and from the file system alike. The whole state (policy,
-// memory, context, fuel) is kept in the address's fragment, so a link shares a policy.
+// from a plain static file server and from the file system alike. The whole state (policy, the
+// files it imports, memory, context, fuel) is kept in the address's fragment, so a link shares a
+// policy.
 import {
   defaultKeymap, history as editHistory, historyKeymap, indentWithTab,
 } from '@codemirror/commands';
@@ -16,12 +17,14 @@ import * as tarn from 'tarn-policy';
 import { tarn as tarnLanguage } from './tarn-language.js';
 
 /* global __TARN_EXAMPLES__ */
-// [{name, file, text, options: {payload, corruptIndex, fuel}}], from examples/policies (build.mjs).
+// [{name, file, text, files, options: {payload, corruptIndex, fuel}}], from examples/policies
+// (build.mjs); `files` holds the texts the example imports.
 const examples = __TARN_EXAMPLES__;
 
 const POLICY_NAME = 'policy.tarn';
 const DEFAULT_STATE = {
   policy: examples.length > 0 ? examples[0].text : 'report()\n',
+  files: {}, // the texts the policy imports, by the names its imports give
   mode: 'payload', // or 'values': the memory from signs and values
   payload: '1337',
   signs: '1,-1,-1,1',
@@ -63,20 +66,17 @@ function initialState() {
 // ---------------------------------------------------------------------------------------------
 // Editors.
 
-function editor(parent, text, extensions, onChange) {
-  return new EditorView({
-    parent,
-    state: EditorState.create({
-      doc: text,
-      extensions: [
-        lineNumbers(), editHistory(), drawSelection(), highlightActiveLine(),
-        keymap.of([...defaultKeymap, ...historyKeymap, indentWithTab]),
-        EditorView.updateListener.of((update) => {
-          if (update.docChanged) onChange();
-        }),
-        ...extensions,
-      ],
-    }),
+function editorState(text, extensions, onChange) {
+  return EditorState.create({
+    doc: text,
+    extensions: [
+      lineNumbers(), editHistory(), drawSelection(), highlightActiveLine(),
+      keymap.of([...defaultKeymap, ...historyKeymap, indentWithTab]),
+      EditorView.updateListener.of((update) => {
+        if (update.docChanged) onChange();
+      }),
+      ...extensions,
+    ],
   });
 }
 
@@ -94,14 +94,16 @@ function position(doc, line, column) {
   return from + offset;
 }
 
-function showDiagnostics(view, diagnostics) {
+// The diagnostics of the file in the editor.
+function showDiagnostics(view, file, diagnostics) {
   const doc = view.state.doc;
   const marks = diagnostics
-    .filter((d) => d.file === POLICY_NAME && d.line !== null)
+    .filter((d) => d.file === file && d.line !== null)
     .map((d) => {
       const from = position(doc, d.line, d.column);
       const to = Math.max(from, position(doc, d.end_line, d.end_column));
-      const notes = d.related.map((r) => `\n${r.file}:${r.line}:${r.column}: ${r.message}`).join('');
+      const notes = d.related
+        .map((r) => `\n${r.file}:${r.line}:${r.column}: ${r.message}`).join('');
       return { from, to, severity: d.severity, source: d.code, message: d.message + notes };
     });
   view.dispatch(setDiagnostics(view.state, marks));
@@ -127,7 +129,7 @@ const parseValue = (text) => {
 const parseSign = (text) => (/^[+-]?\d+$/.test(text) ? Number(text) : null);
 
 function runOptions(state) {
-  const options = { name: POLICY_NAME };
+  const options = { name: POLICY_NAME, files: state.files };
   if (state.mode === 'values') {
     options.signs = numberList(state.signs, 'Signs', parseSign);
     options.values = numberList(state.values, 'Values', parseValue);
@@ -142,7 +144,7 @@ function runOptions(state) {
 
 // The verifier's command line for the state: it takes a payload and a damaged position only.
 function verifyArguments(state) {
-  const options = {};
+  const options = { files: state.files };
   const args = [];
   if (state.payload.trim() !== '') {
     options.payload = state.payload.trim();
@@ -179,8 +181,8 @@ function showDecision(result) {
 }
 
 function render(app) {
-  const { state, policyView } = app;
-  state.policy = policyView.state.doc.toString();
+  const { state } = app;
+  saveTab(app);
   state.context = app.contextView.state.doc.toString();
   window.history.replaceState(null, '', `#${encodeState(state)}`);
 
@@ -210,10 +212,83 @@ function render(app) {
     return;
   }
   showDecision(result);
-  showDiagnostics(policyView, checked.ok ? result.diagnostics || [] : checked.diagnostics);
+  showDiagnostics(app.policyView, app.tab,
+                  checked.ok ? result.diagnostics || [] : checked.diagnostics);
   $('document').textContent = result.error !== undefined
     ? result.error
     : JSON.stringify(result, null, 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tabs: the policy and the files it imports, each with an editor state of its own (and so its own
+// undo history); one editor shows the chosen one.
+
+function tabState(app, text) {
+  return editorState(text, [tarnLanguage(), lintGutter()], () => app.schedule());
+}
+
+// Copies the text in the editor into the state.
+function saveTab(app) {
+  const text = app.policyView.state.doc.toString();
+  if (app.tab === POLICY_NAME) app.state.policy = text;
+  else app.state.files[app.tab] = text;
+}
+
+function showTab(app, name) {
+  saveTab(app);
+  app.tabs.set(app.tab, app.policyView.state);
+  app.tab = name;
+  app.policyView.setState(app.tabs.get(name));
+  renderTabs(app);
+  app.schedule();
+}
+
+function renderTabs(app) {
+  const bar = $('tabs');
+  bar.replaceChildren();
+  for (const name of [POLICY_NAME, ...Object.keys(app.state.files)]) {
+    const tab = document.createElement('button');
+    tab.type = 'button';
+    tab.className = name === app.tab ? 'tab current' : 'tab';
+    tab.textContent = name;
+    tab.dataset.file = name;
+    tab.addEventListener('click', () => showTab(app, name));
+    bar.append(tab);
+    if (name === POLICY_NAME) continue;
+    const close = document.createElement('button');
+    close.type = 'button';
+    close.className = 'tab-close';
+    close.title = `Remove ${name}`;
+    close.textContent = '\u00d7';
+    close.addEventListener('click', () => {
+      if (app.tab === name) showTab(app, POLICY_NAME);
+      delete app.state.files[name];
+      app.tabs.delete(name);
+      renderTabs(app);
+      app.schedule();
+    });
+    bar.append(close);
+  }
+}
+
+// Starts every tab afresh from the state (a loaded example or address).
+function loadTabs(app) {
+  app.tabs = new Map([[POLICY_NAME, tabState(app, app.state.policy)]]);
+  for (const [name, text] of Object.entries(app.state.files)) {
+    app.tabs.set(name, tabState(app, text));
+  }
+  app.tab = POLICY_NAME;
+  app.policyView.setState(app.tabs.get(POLICY_NAME));
+  renderTabs(app);
+}
+
+function addFile(app) {
+  const name = $('new-file').value.trim();
+  if (name === '' || name === POLICY_NAME || name in app.state.files) return;
+  app.state.files[name] = '';
+  app.tabs.set(name, tabState(app, ''));
+  $('new-file').value = '';
+  showTab(app, name);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,12 +306,13 @@ function showMode(state) {
 }
 
 function loadState(app, state) {
-  Object.assign(app.state, state);
+  Object.assign(app.state, state, { files: { ...state.files } });
   for (const field of FIELDS) $(field).value = state[field];
   $('emit-json').checked = state.json;
   showMode(state);
-  setText(app.policyView, state.policy);
+  loadTabs(app);
   setText(app.contextView, state.context);
+  app.schedule();
 }
 
 function connect(app) {
@@ -271,13 +347,19 @@ function connect(app) {
     loadState(app, {
       ...DEFAULT_STATE,
       policy: example.text,
+      files: example.files,
       payload: example.options.payload ?? DEFAULT_STATE.payload,
       corrupt: example.options.corruptIndex ?? '',
       fuel: example.options.fuel ?? DEFAULT_STATE.fuel,
     });
   });
 
-  // Formatting needs a policy that parses; when it does not, its error is underlined already.
+  $('add-file').addEventListener('click', () => addFile(app));
+  $('new-file').addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') addFile(app);
+  });
+
+  // Formatting needs a text that parses; when the policy does not, its error is underlined.
   $('format').addEventListener('click', () => {
     try {
       setText(app.policyView, tarn.format(app.policyView.state.doc.toString()));
@@ -299,9 +381,11 @@ async function main() {
       if (app.ready) pending = setTimeout(() => render(app), 120);
     },
   };
-  app.policyView = editor($('editor'), state.policy, [tarnLanguage(), lintGutter()],
-                          () => app.schedule());
-  app.contextView = editor($('context'), state.context, [], () => app.schedule());
+  app.policyView = new EditorView({ parent: $('editor') });
+  app.contextView = new EditorView({
+    parent: $('context'),
+    state: editorState(state.context, [], () => app.schedule()),
+  });
   loadState(app, state);
   connect(app);
   await tarn.init();

@@ -91,6 +91,23 @@ test('an example policy gives the tools\' own outputs', async () => {
   assert.deepEqual(JSON.parse(await text(page, '#document')),
                    JSON.parse(expected('heal-damaged.tarn-run.json')));
   await page.screenshot({ path: join(screenshots, 'playground-example.png') });
+
+  // An example that imports a file brings it in a tab of its own, and runs as the tools do.
+  const importing = await page.$$eval('#example option', (options) =>
+    options.find((option) => option.textContent.startsWith('import-shared.tarn')).value);
+  const shown = [await text(page, '#verdict'), await text(page, '#document')];
+  await page.select('#example', importing);
+  await rendered(page, ...shown);
+  assert.deepEqual(JSON.parse(await text(page, '#document')),
+                   JSON.parse(expected('import-shared.tarn-run.json')));
+  const textVerdict = [await text(page, '#verdict'), await text(page, '#document')];
+  await page.click('#emit-json'); // its verifier run in runs.txt: --emit=json
+  await rendered(page, ...textVerdict);
+  assert.equal(await text(page, '#verdict'), expected('import-shared.verifier.txt'));
+  await page.click('#tabs [data-file="shared/ledger.tarn"]');
+  assert.equal(await editorText(page),
+               readFileSync(join(examplesDir, 'shared', 'ledger.tarn'), 'utf8'));
+  await page.screenshot({ path: join(screenshots, 'playground-import.png') });
   assert.deepEqual(page.errors, []);
   await page.close();
 });
