@@ -36,9 +36,11 @@ foreach(dir IN ITEMS json memory evolution lang)
     FILES_MATCHING PATTERN "*.hpp")
 endforeach()
 
-install(TARGETS qrv-verifier tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-install(FILES ${PROJECT_SOURCE_DIR}/man/qrv-verifier.1 ${PROJECT_SOURCE_DIR}/man/tarn.1
-  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+if(TARN_BUILD_TOOLS)
+  install(TARGETS qrv-verifier tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/qrv-verifier.1 ${PROJECT_SOURCE_DIR}/man/tarn.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endif()
 # The language reference links to the examples relatively, so both keep their places in the tree.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/language.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tools)

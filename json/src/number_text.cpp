@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "tarn/json/float_chars.hpp"
+
 namespace tarn::json {
 namespace {
 
@@ -160,8 +162,7 @@ Decomposed decompose(double value) {
   // Scientific shortest form: "1.3370000000000018e+03", "5e-324", "0e+00".
   std::array<char, 32> buffer{};
   const auto written =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value),
-                    std::chars_format::scientific);
+      shortest_scientific_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value));
   Decomposed d;
   d.negative = std::signbit(value);
   const char* p = buffer.data();
@@ -263,11 +264,10 @@ void append_six_decimal(std::string& out, double value) {
     append_non_finite(out, value);
     return;
   }
-  // std::to_chars with a precision rounds the exact binary value, ties to even, as required:
+  // A fixed form with a precision rounds the exact binary value, ties to even, as required:
   // 0.0078125 -> "0.007812", 0.0234375 -> "0.023438". The largest double needs 309 integer digits.
   std::array<char, 330> buffer{};
-  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                     std::chars_format::fixed, 6);
+  const auto written = fixed_chars(buffer.data(), buffer.data() + buffer.size(), value, 6);
   out.append(buffer.data(), written.ptr);
 }
 

@@ -238,7 +238,7 @@ Outcome Handlers::operator()(const AssertBounds& instruction) {
            << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  const double v = memory_.values[i];
+  const double v = memory_.values[static_cast<std::size_t>(i)];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
     return Message(RunErrorCode::BoundsAssertion)
@@ -260,7 +260,7 @@ Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
            << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  const double v = memory_.values[i];
+  const double v = memory_.values[static_cast<std::size_t>(i)];
   if (v < instruction.min || v > instruction.max) {
     state_.pass = false;
     return Message(RunErrorCode::BoundsAssertion)
@@ -292,7 +292,9 @@ Outcome Handlers::operator()(const IfGreaterThan& instruction) {
            << "IfGreaterThan: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  if (memory_.values[i] > instruction.threshold) return enter(instruction.body);
+  if (memory_.values[static_cast<std::size_t>(i)] > instruction.threshold) {
+    return enter(instruction.body);
+  }
   return Proceed{};
 }
 
@@ -319,7 +321,7 @@ Outcome Handlers::operator()(const Bind& instruction) {
            << "Bind: position " << instruction.index << " out of range (" << memory_.values.size()
            << " values)";
   }
-  memory_.values[instruction.index] = *number;
+  memory_.values[static_cast<std::size_t>(instruction.index)] = *number;
   return Proceed{};
 }
 
@@ -338,7 +340,7 @@ Outcome Handlers::operator()(const BindAll&) {
              << "BindAll: position " << alias->second << " out of range ("
              << memory_.values.size() << " values)";
     }
-    memory_.values[alias->second] = *number;
+    memory_.values[static_cast<std::size_t>(alias->second)] = *number;
   }
   return Proceed{};
 }
@@ -389,12 +391,13 @@ Outcome Handlers::operator()(const Import& instruction) {
   const ImportedFile& imported = imports_[file];
   if (imported.size > room) return too_large();
   const Program& program = *imported.program;
-  return EnterBody{program, spans_of(program), file, imported.size};
+  return EnterBody{{program.begin(), program.size()}, spans_of(program), file, imported.size};
 }
 
 EnterBody Handlers::enter(const Body& body) const {
   const BodyRecord* record = record_of(body);
-  return EnterBody{body, record != nullptr ? record->spans : nullptr, std::nullopt, 0};
+  return EnterBody{{body.begin(), body.size()}, record != nullptr ? record->spans : nullptr,
+                   std::nullopt, 0};
 }
 
 }  // namespace tarn::lang::detail

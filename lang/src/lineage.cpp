@@ -5,9 +5,10 @@
 // written. Before the record is built, the total length of those texts is measured (without
 // rendering) and a record beyond 1 GiB is refused: a short script nested deep on a damaged memory
 // would otherwise ask for terabytes and take the process down.
-#include <bit>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "run_finish.hpp"
@@ -23,7 +24,8 @@ constexpr std::string_view kSignature = "qrv-sha256:generated_tdo_sig_placeholde
 
 std::string replay_hash(double residual) {
   char digits[16];
-  const auto bits = std::bit_cast<std::uint64_t>(residual);
+  std::uint64_t bits = 0;  // std::bit_cast, which Emscripten's libc++ (3.1.6) does not have
+  std::memcpy(&bits, &residual, sizeof bits);
   const auto end = std::to_chars(std::begin(digits), std::end(digits), bits, 16).ptr;
   std::string out = "hash_";
   out.append(digits, end);

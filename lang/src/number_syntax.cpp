@@ -3,7 +3,7 @@
 //
 // Scripts are made of short numbers ("0", "200", "0.001"), so the scan keeps the first fifteen
 // significant digits as an integer while it validates them; a number without exponent that fits
-// is then one exact division (Clinger's fast path). Everything else goes to std::from_chars,
+// is then one exact division (Clinger's fast path). Everything else goes to from_chars,
 // which is exact but rejects a leading "+" and refuses results outside the double range instead
 // of returning an infinity or a zero; both are mended here.
 #include "tarn/lang/number_syntax.hpp"
@@ -16,6 +16,7 @@
 #include <limits>
 #include <system_error>
 
+#include "tarn/json/float_chars.hpp"
 #include "tarn/json/number_text.hpp"
 
 namespace tarn::lang {
@@ -56,8 +57,9 @@ struct DecimalScan {
 // ten of its first non-zero digit, exponent included and saturated; unused when every digit is 0.
 double convert_slow(std::string_view unsigned_text, bool zero, std::int64_t power) {
   double magnitude = 0.0;
-  const auto result = std::from_chars(unsigned_text.data(),
-                                      unsigned_text.data() + unsigned_text.size(), magnitude);
+  const auto result = json::double_from_chars(unsigned_text.data(),
+                                              unsigned_text.data() + unsigned_text.size(),
+                                              magnitude);
   if (result.ec == std::errc::result_out_of_range) {
     // from_chars refuses only results that round to zero or beyond the largest double, so the
     // magnitude's order alone tells which: at least 1 overflows, below 1 underflows. The mantissa

@@ -12,6 +12,7 @@
 // Other targets cannot be replaced (a rename over /dev/null would replace the device), so they are
 // written in place, as before. Nothing here waits: the target is opened without blocking, and a
 // FIFO that no process reads (ENXIO) is a failed write.
+#include <cstddef>  // Emscripten's <sys/random.h> uses size_t without declaring it
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -69,7 +70,13 @@ std::string link_target(const std::string& dir, std::string_view link) {
 // likelihood (creation is exclusive anyway).
 std::string temporary_name(std::string_view base) {
   std::uint64_t random = 0;
-  if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+#if defined(__EMSCRIPTEN__)
+  const bool drawn = ::getentropy(&random, sizeof random) == 0;  // it has no getrandom
+#else
+  const bool drawn =
+      ::getrandom(&random, sizeof random, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof random);
+#endif
+  if (!drawn) {
     random = static_cast<std::uint64_t>(
                  std::chrono::steady_clock::now().time_since_epoch().count()) ^
              (static_cast<std::uint64_t>(::getpid()) << 32);

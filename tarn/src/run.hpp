@@ -2,14 +2,11 @@
 #pragma once
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tarn/lang/result.hpp"
-#include "tarn/lang/run_state.hpp"
-
+#include "run_document.hpp"
 #include "tool_output.hpp"
 
 namespace tarn::tool {
@@ -33,13 +30,6 @@ struct RunCommandOptions {
 /// its engine text last on standard error (status 1).
 ToolOutput run_command(const RunCommandOptions& options);
 
-/// The run result as `tarn run` prints it (pretty JSON, every member always there, without the
-/// final line feed) for a run that left the memory's values at `values`. Past the limit of
-/// executed-command text, the texts give way to their count (executed_commands_omitted) and
-/// `commands_omitted` is set. `tarn test` compares its expectations with this document, so that
-/// the two commands cannot disagree on a member.
-std::string run_result_document(const lang::RunState& state, std::span<const double> values,
-                                bool* commands_omitted = nullptr);
 /// A --values= list: numbers in the script's syntax separated by commas; the empty text is the
 /// empty list. **Example**: "1,2.5,nan" -> {1.0, 2.5, NaN}; "1, 2" -> none.
 std::optional<std::vector<double>> parse_value_list(std::string_view text);

@@ -13,6 +13,7 @@
 #include "verdict_report.hpp"
 #include "script_verdict.hpp"
 #include "tarn/testing/process.hpp"
+#include "tarn/lang/file_access.hpp"
 #include "verifier.hpp"
 #include "tarn/testing/scratch.hpp"
 
@@ -154,6 +155,21 @@ TEST(ScriptVerdict, TextGivesTheVerdictOfItsFile) {
       }
     }
   }
+}
+
+// Its imports come from the files the host gives: here as if the imported text stood in place.
+TEST(ScriptVerdict, TextImportsFromTheHostsFiles) {
+  const tarn::lang::MemoryFiles files{{"heal.tarn", "if_broken { evolve(1) }\n"}};
+  std::string imported;
+  std::string inlined;
+  Prepared first(1);
+  run_script_text_check(kSigns, first.values, first.corruption,
+                        "import(\"heal.tarn\")\ndata(0)\n", true, imported, &files);
+  Prepared second(1);
+  run_script_text_check(kSigns, second.values, second.corruption,
+                        "if_broken { evolve(1) }\ndata(0)\n", true, inlined);
+  EXPECT_EQ(imported, inlined);
+  EXPECT_NE(imported.find("\"indices_healed\":[1]"), std::string::npos) << imported;
 }
 
 TEST(ScriptVerdict, SuccessDocumentExample) {

@@ -49,7 +49,8 @@ void run_state_check(const VerifierOptions& options, std::string& out) {
   }
 
   if (options.script_text) {
-    run_script_text_check(signs, values, corruption, *options.script_text, options.emit_json, out);
+    run_script_text_check(signs, values, corruption, *options.script_text, options.emit_json, out,
+                          options.files);
     return;
   }
   if (options.script_path) {

@@ -10,6 +10,10 @@
 #include <string>
 #include <string_view>
 
+namespace tarn::lang {
+class FileAccess;
+}  // namespace tarn::lang
+
 namespace qrv {
 
 struct VerifierOptions {
@@ -21,6 +25,8 @@ struct VerifierOptions {
   /// The script itself, for a host that holds it as text; no argument sets it. When set, it is
   /// judged in place of the file that script_path names.
   std::optional<std::string> script_text;
+  /// Where the imports of script_text are read, for such a host (null: the working directory).
+  const tarn::lang::FileAccess* files = nullptr;
 };
 
 /// Scans the arguments (program name already removed).

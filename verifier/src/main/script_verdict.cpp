@@ -59,13 +59,14 @@ std::string success_document(const tarn::lang::RunState& run,
 /// The verdict on a script's text once it has been read.
 void judge_script(std::span<const std::int8_t> signs, std::span<double> values,
                   const std::optional<CorruptionRecord>& corruption, std::string_view script,
-                  bool emit_json, std::string& out) {
+                  bool emit_json, const tarn::lang::FileAccess* files, std::string& out) {
   if (script.find(kRefusedText) != std::string_view::npos) {
     append_verdict_report(out, Deny{"instruction_hierarchy_violation"}, kRefusedResidual, {},
                           std::nullopt, emit_json);
     return;
   }
-  const auto run = tarn::lang::run_script(signs, values, nullptr, script, tarn::lang::kDefaultFuel);
+  const auto run =
+      tarn::lang::run_script(signs, values, nullptr, script, tarn::lang::kDefaultFuel, files);
   if (!run) {
     append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
@@ -90,18 +91,19 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
     append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
   }
-  judge_script(signs, values, corruption, *script, emit_json, out);
+  judge_script(signs, values, corruption, *script, emit_json, nullptr, out);
 }
 
 void run_script_text_check(std::span<const std::int8_t> signs, std::span<double> values,
                            const std::optional<CorruptionRecord>& corruption,
-                           std::string_view script, bool emit_json, std::string& out) {
+                           std::string_view script, bool emit_json, std::string& out,
+                           const tarn::lang::FileAccess* files) {
   // What the file reader would refuse: text past the script limit, or bytes that are not UTF-8.
   if (script.size() > tarn::lang::kScriptTextLimit || !tarn::lang::is_valid_utf8(script)) {
     append_verdict_report(out, Silence{}, std::nullopt, {}, std::nullopt, emit_json);
     return;
   }
-  judge_script(signs, values, corruption, script, emit_json, out);
+  judge_script(signs, values, corruption, script, emit_json, files, out);
 }
 
 }  // namespace qrv

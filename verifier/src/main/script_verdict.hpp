@@ -9,6 +9,10 @@
 #include <string>
 #include <string_view>
 
+namespace tarn::lang {
+class FileAccess;
+}  // namespace tarn::lang
+
 namespace qrv {
 
 /// What the memory check did to the memory before the script sees it.
@@ -24,9 +28,11 @@ void run_script_check(std::span<const std::int8_t> signs, std::span<double> valu
                       const std::string& script_path, bool emit_json, std::string& out);
 
 /// As run_script_check for a file holding exactly `script`: text the reader would refuse (past the
-/// script text limit, or not UTF-8) is the Silence verdict, as an unreadable file is.
+/// script text limit, or not UTF-8) is the Silence verdict, as an unreadable file is. Its imports
+/// are read through `files` (null: the working directory's, as for a file).
 void run_script_text_check(std::span<const std::int8_t> signs, std::span<double> values,
                            const std::optional<CorruptionRecord>& corruption,
-                           std::string_view script, bool emit_json, std::string& out);
+                           std::string_view script, bool emit_json, std::string& out,
+                           const tarn::lang::FileAccess* files = nullptr);
 
 }  // namespace qrv
