@@ -104,14 +104,12 @@ inline PathsNamed paths_named(const lang::Program& program) {
     pending.pop_back();
     for (const lang::Instruction& instruction : current) {
       if (const auto* import = std::get_if<lang::Import>(&instruction)) {
-        named.inside = named.inside && stays_inside(import->path);
+        named.inside = named.inside && stays_inside(import->path.view());
       } else if (const auto* target = std::get_if<lang::ReportTo>(&instruction)) {
-        named.inside = named.inside && stays_inside(target->target);
+        named.inside = named.inside && stays_inside(target->target.view());
         named.writes = true;
-      } else if (const auto* branch = std::get_if<lang::Branch>(&instruction)) {
-        pending.push_back(branch->body);
-      } else if (const auto* test = std::get_if<lang::IfGreaterThan>(&instruction)) {
-        pending.push_back(test->body);
+      } else if (const lang::Body* body = lang::body_of(instruction)) {
+        pending.push_back(*body);
       }
     }
   }

@@ -130,7 +130,7 @@ std::uint64_t operand_length_bound(const Operand& operand) {
     return kNumberLengthBound;
   } else if constexpr (std::is_same_v<Operand, bool>) {
     return operand ? 4 : 5;
-  } else if constexpr (std::is_same_v<Operand, std::string>) {
+  } else if constexpr (std::is_same_v<Operand, Text>) {
     return quoted_text_length(operand);
   } else {
     static_assert(std::is_same_v<Operand, std::uint64_t> || std::is_same_v<Operand, std::uint8_t>);
@@ -219,7 +219,7 @@ using Operands = decltype(std::declval<const T&>().operands());
 template <class T>
 constexpr std::size_t operand_count = std::tuple_size_v<Operands<T>>;
 
-// Whether one of T's operands is an `Operand`: a body (Body) or a text (std::string).
+// Whether one of T's operands is an `Operand`: a body (Body) or a text (Text).
 template <class T, class Operand>
 constexpr bool has_operand = [] {
   return []<std::size_t... I>(std::index_sequence<I...>) {
@@ -348,7 +348,7 @@ class Walker {
         sink_.number(operand);
       } else if constexpr (std::is_same_v<Operand, bool>) {
         sink_.flag(operand);
-      } else if constexpr (std::is_same_v<Operand, std::string>) {
+      } else if constexpr (std::is_same_v<Operand, Text>) {
         sink_.text(operand);
       } else {
         static_assert(std::is_same_v<Operand, std::uint64_t> || std::is_same_v<Operand, std::uint8_t>);

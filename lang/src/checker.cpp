@@ -103,13 +103,14 @@ class FactCollector {
   template <class T>
   void operator()(const T&, const Instruction&) {}
   void operator()(const Alias& alias, const Instruction& instruction) {
-    facts_.aliases.push_back(alias.name);
-    position(0, instruction, &alias.name);
+    facts_.aliases.emplace_back(alias.name());
+    const std::string name(alias.name());
+    position(0, instruction, &name);
   }
   void operator()(const AssertBoundsNamed& assert_bounds, const Instruction&) {
-    alias_use(assert_bounds.name, 2);
+    alias_use(assert_bounds.name(), 2);
   }
-  void operator()(const IfGreaterThan& test, const Instruction&) { alias_use(test.name, 0); }
+  void operator()(const IfGreaterThan& test, const Instruction&) { alias_use(test.name(), 0); }
   void operator()(const BindAll&, const Instruction&) { facts_.bind_alls.push_back(span_.offset); }
   void operator()(const Evolve&, const Instruction& instruction) { position(0, instruction); }
   void operator()(const Corrupt&, const Instruction& instruction) { position(0, instruction); }
@@ -118,7 +119,7 @@ class FactCollector {
   }
   void operator()(const Bind&, const Instruction& instruction) { position(1, instruction); }
   void operator()(const Import& import, const Instruction&) {
-    facts_.imports.push_back(ImportStatement{import.path, span_.offset});
+    facts_.imports.push_back(ImportStatement{std::string(import.path.view()), span_.offset});
   }
 
   std::optional<Argument> argument(std::size_t index) const {
@@ -127,9 +128,10 @@ class FactCollector {
     return Argument{span_.offset + all[index].offset, all[index].text};
   }
 
-  void alias_use(const std::string& name, std::size_t index) {
+  void alias_use(std::string_view name, std::size_t index) {
     const auto operand = argument(index);
-    facts_.alias_uses.push_back(AliasUse{name, operand ? operand->offset : span_.offset});
+    facts_.alias_uses.push_back(
+        AliasUse{std::string(name), operand ? operand->offset : span_.offset});
   }
 
   void position(std::size_t index, const Instruction& instruction,
@@ -168,11 +170,7 @@ FileFacts gather_facts(const Program& program, std::string_view text) {
         level.program != nullptr ? (*level.program)[i] : (*level.body)[i];
     collector.collect(instruction,
                       level.program != nullptr ? level.program->span(i) : level.body->span(i));
-    if (const auto* branch = std::get_if<Branch>(&instruction)) {
-      levels.push_back(Level{nullptr, &branch->body, 0});
-    } else if (const auto* test = std::get_if<IfGreaterThan>(&instruction)) {
-      levels.push_back(Level{nullptr, &test->body, 0});
-    }
+    if (const Body* body = body_of(instruction)) levels.push_back(Level{nullptr, body, 0});
   }
   return facts;
 }

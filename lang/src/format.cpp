@@ -36,12 +36,6 @@ bool holds_blank_line(std::string_view white_space) {
   return std::count(white_space.begin(), white_space.end(), '\n') >= 2;
 }
 
-const Body* body_of(const Instruction& instruction) {
-  if (const auto* branch = std::get_if<Branch>(&instruction)) return &branch->body;
-  if (const auto* test = std::get_if<IfGreaterThan>(&instruction)) return &test->body;
-  return nullptr;
-}
-
 /// Writes a statement from `at` up to `end` or up to the "{" of its block, whichever comes
 /// first, without its white space: ", " after each comma, " {" for the brace. Strings are copied
 /// whole, so a comma, a brace or a line break inside one stays as it is. Returns where it stopped:

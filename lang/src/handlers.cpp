@@ -164,7 +164,7 @@ Outcome Handlers::operator()(const ReportCompact&) { return (*this)(Report{}); }
 Outcome Handlers::operator()(const ReportVerbose&) { return (*this)(Report{}); }
 
 Outcome Handlers::operator()(const ReportTo& instruction) {
-  settings_.report_to = instruction.target;
+  settings_.report_to = std::string(instruction.target.view());
   return Proceed{};
 }
 
@@ -197,7 +197,7 @@ Outcome Handlers::operator()(const MaxExposure& instruction) {
 }
 
 Outcome Handlers::operator()(const LinkIdentity& instruction) {
-  state_.identity = instruction.identity;
+  state_.identity = std::string(instruction.identity.view());
   return Proceed{};
 }
 
@@ -209,7 +209,7 @@ Outcome Handlers::operator()(const TrackLineage& instruction) {
 
 // The run goes on; the decision at its end becomes "ESCALATE" whatever the equilibrium.
 Outcome Handlers::operator()(const Escalate& instruction) {
-  state_.escalation = instruction.reason;
+  state_.escalation = std::string(instruction.reason.view());
   return Proceed{};
 }
 
@@ -224,7 +224,7 @@ Outcome Handlers::operator()(const GenerateZkProof& instruction) {
 
 // The position is not validated here but where the alias is used.
 Outcome Handlers::operator()(const Alias& instruction) {
-  settings_.aliases.insert_or_assign(instruction.name, instruction.index);
+  settings_.aliases.insert_or_assign(std::string(instruction.name()), instruction.index());
   return Proceed{};
 }
 
@@ -232,27 +232,27 @@ Outcome Handlers::operator()(const Alias& instruction) {
 
 // Both bounds inclusive; a NaN value passes because both comparisons are false.
 Outcome Handlers::operator()(const AssertBounds& instruction) {
-  const std::uint64_t i = instruction.index;
+  const std::uint64_t i = instruction.index();
   if (i >= memory_.values.size()) {
     return Message(RunErrorCode::PositionOutOfRange)
            << "AssertBounds: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
   const double v = memory_.values[static_cast<std::size_t>(i)];
-  if (v < instruction.min || v > instruction.max) {
+  if (v < instruction.min() || v > instruction.max()) {
     state_.pass = false;
     return Message(RunErrorCode::BoundsAssertion)
            << "Bounds assertion failed at index " << i << ": value " << v << " not in ["
-           << instruction.min << ", " << instruction.max << "]";
+           << instruction.min() << ", " << instruction.max() << "]";
   }
   return Proceed{};
 }
 
 Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
-  const auto alias = settings_.aliases.find(instruction.name);
+  const auto alias = settings_.aliases.find(instruction.name());
   if (alias == settings_.aliases.end()) {
     return Message(RunErrorCode::UnknownAlias)
-           << "AssertBounds: Unknown alias '" << std::string_view(instruction.name) << "'";
+           << "AssertBounds: Unknown alias '" << instruction.name() << "'";
   }
   const std::uint64_t i = alias->second;
   if (i >= memory_.values.size()) {
@@ -261,11 +261,11 @@ Outcome Handlers::operator()(const AssertBoundsNamed& instruction) {
            << " values)";
   }
   const double v = memory_.values[static_cast<std::size_t>(i)];
-  if (v < instruction.min || v > instruction.max) {
+  if (v < instruction.min() || v > instruction.max()) {
     state_.pass = false;
     return Message(RunErrorCode::BoundsAssertion)
-           << "Bounds assertion failed for '" << std::string_view(instruction.name) << "' (index "
-           << i << "): value " << v << " not in [" << instruction.min << ", " << instruction.max
+           << "Bounds assertion failed for '" << instruction.name() << "' (index "
+           << i << "): value " << v << " not in [" << instruction.min() << ", " << instruction.max()
            << "]";
   }
   return Proceed{};
@@ -281,10 +281,10 @@ Outcome Handlers::operator()(const Branch& instruction) {
 
 // The alias is looked up even when the body is empty; the test is strict and false for NaN.
 Outcome Handlers::operator()(const IfGreaterThan& instruction) {
-  const auto alias = settings_.aliases.find(instruction.name);
+  const auto alias = settings_.aliases.find(instruction.name());
   if (alias == settings_.aliases.end()) {
     return Message(RunErrorCode::UnknownAlias)
-           << "IfGreaterThan: Unknown alias '" << std::string_view(instruction.name) << "'";
+           << "IfGreaterThan: Unknown alias '" << instruction.name() << "'";
   }
   const std::uint64_t i = alias->second;
   if (i >= memory_.values.size()) {
@@ -292,8 +292,8 @@ Outcome Handlers::operator()(const IfGreaterThan& instruction) {
            << "IfGreaterThan: position " << i << " out of range (" << memory_.values.size()
            << " values)";
   }
-  if (memory_.values[static_cast<std::size_t>(i)] > instruction.threshold) {
-    return enter(instruction.body);
+  if (memory_.values[static_cast<std::size_t>(i)] > instruction.threshold()) {
+    return enter(instruction.body());
   }
   return Proceed{};
 }
@@ -307,21 +307,21 @@ Outcome Handlers::operator()(const Bind& instruction) {
   }
   std::optional<double> number;
   if (context->is_object()) {
-    const auto member = context->find(instruction.key);
+    const auto member = context->find(instruction.key());
     if (member != context->end()) number = context_number(*member);
   }
   if (!number) {
     return Message(RunErrorCode::MissingContextKey)
-           << "Bind failed: key '" << std::string_view(instruction.key)
+           << "Bind failed: key '" << instruction.key()
            << "' not found in context or not a number";
   }
   // Checked only now: a missing key is reported as such whatever the position.
-  if (instruction.index >= memory_.values.size()) {
+  if (instruction.index() >= memory_.values.size()) {
     return Message(RunErrorCode::PositionOutOfRange)
-           << "Bind: position " << instruction.index << " out of range (" << memory_.values.size()
+           << "Bind: position " << instruction.index() << " out of range (" << memory_.values.size()
            << " values)";
   }
-  memory_.values[static_cast<std::size_t>(instruction.index)] = *number;
+  memory_.values[static_cast<std::size_t>(instruction.index())] = *number;
   return Proceed{};
 }
 
@@ -352,7 +352,7 @@ Outcome Handlers::operator()(const BindAll&) {
 // refers to their instructions. The guard bounds the text that nested imports hold open at one
 // time, each import counting its file's whole size.
 Outcome Handlers::operator()(const Import& instruction) {
-  const std::string& path = instruction.path;
+  const std::string path(instruction.path.view());
   const auto too_large = [&] {
     return Message(RunErrorCode::ImportTooLarge)
            << "Import failed for '" << std::string_view(path_text(path))

@@ -71,6 +71,12 @@ Program::Program(std::unique_ptr<detail::ProgramStorage> storage) noexcept
       spans_(storage_->spans.empty() ? nullptr : storage_->spans.data()),
       size_(storage_->instructions.size()) {}
 
+const Body* body_of(const Instruction& instruction) noexcept {
+  if (const auto* branch = std::get_if<Branch>(&instruction)) return &branch->body;
+  if (const auto* test = std::get_if<IfGreaterThan>(&instruction)) return &test->body();
+  return nullptr;
+}
+
 std::uint64_t saturate_u64(double x) {
   if (!(x > 0.0)) return 0;  // NaN, negatives and both zeros
   // 2^64 is the first double that does not fit; every smaller one truncates exactly.

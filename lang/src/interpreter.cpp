@@ -9,7 +9,6 @@
 // runs, so that an instruction that fails is recorded too and a block's entry precedes its body's.
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -44,40 +43,23 @@ struct Frame {
 constexpr std::string_view kOutOfFuel = "Out of fuel (Gas limit exceeded)";
 
 // Where the statements of a run stand, when its program was parsed without their spans: each
-// file on the way is parsed again, with them, and each statement found by the same indices.
+// file on the way is read again up to the statement, which is found by the same indices.
 // Parsing is pure, so the same text gives the same tree. A run that succeeds never comes here;
-// one that fails pays a parse of each file it names in the error.
+// one that fails pays a read of each file it names in the error, up to the place named.
 class SpansFoundAgain {
  public:
   SpansFoundAgain(const RunInputs& inputs, const detail::ImportCache& imports)
       : inputs_(inputs), imports_(imports) {}
 
   /// The span of the instruction frames[k] is running.
-  SourceSpan span(const std::vector<Frame>& frames, std::size_t k) {
+  SourceSpan span(const std::vector<Frame>& frames, std::size_t k) const {
     std::size_t start = k;  // the top level of the file that frame k runs
     while (start > 0 && !frames[start].import_root) --start;
-    const std::uint32_t file = frames[start].file;
-    auto parsed = parsed_.find(file);
-    if (parsed == parsed_.end()) {
-      const std::string_view text = text_of(file);
-      auto program = parse_program(text);
-      if (!program) return SourceSpan{};
-      parsed = parsed_.emplace(file, std::move(*program)).first;
+    std::vector<std::size_t> path;
+    for (std::size_t j = start; j <= k; ++j) {
+      path.push_back(static_cast<std::size_t>(frames[j].next - 1 - frames[j].begin));
     }
-    const Program& program = parsed->second;
-    const Body* body = nullptr;  // null: the top level
-    for (std::size_t j = start;; ++j) {
-      const auto index = static_cast<std::size_t>(frames[j].next - 1 - frames[j].begin);
-      if (j == k) return body != nullptr ? body->span(index) : program.span(index);
-      const Instruction& opener = body != nullptr ? (*body)[index] : program[index];
-      if (const auto* branch = std::get_if<Branch>(&opener)) {
-        body = &branch->body;
-      } else if (const auto* test = std::get_if<IfGreaterThan>(&opener)) {
-        body = &test->body;
-      } else {
-        return SourceSpan{};
-      }
-    }
+    return statement_span(text_of(frames[start].file), path).value_or(SourceSpan{});
   }
 
  private:
@@ -90,7 +72,6 @@ class SpansFoundAgain {
 
   const RunInputs& inputs_;
   const detail::ImportCache& imports_;
-  std::map<std::uint32_t, Program> parsed_;
 };
 
 // Adds to `error` where it happened: the instruction running in the innermost frame (unless the

@@ -46,7 +46,7 @@ ParseError owned(const Fail& failure, std::string_view text,
 
 Body& body_of(Instruction& instruction) {
   if (auto* branch = std::get_if<Branch>(&instruction)) return branch->body;
-  return std::get<IfGreaterThan>(instruction).body;
+  return detail::ProgramBuilder::body_of(std::get<IfGreaterThan>(instruction));
 }
 
 // At least as many as the script's statements: none is shorter than "data(0)". Reserving that
@@ -159,6 +159,9 @@ class OpenBodies {
     return std::nullopt;
   }
 
+  /// The builder of the program, for the texts and operands of statements.
+  detail::ProgramBuilder& program() { return program_; }
+
   /// The offset of the "{" of the innermost open body, when spans are kept.
   std::optional<std::uint32_t> innermost_brace() const {
     if constexpr (kSpans) {
@@ -234,7 +237,7 @@ Result<std::string_view, BlockFail> read_open_body(std::string_view rest, Instru
       rest.remove_prefix(1);
       if (open.close(out, rest)) return rest;
     }
-    Step<Statement> head = read_statement_head(rest, open.next_statement(rest));
+    Step<Statement> head = read_statement_head(rest, open.next_statement(rest), open.program());
     if (!head) return fail(BlockFail{head.error(), std::nullopt});
     rest = head->rest;
     if (head->value.opens_body) {
@@ -252,7 +255,7 @@ Result<std::string_view, BlockFail> read_open_body(std::string_view rest, Instru
 template <bool kSpans>
 Result<std::string_view, BlockFail> read_statement(std::string_view text, Instruction& out,
                                                    OpenBodies<kSpans>& open) {
-  Step<Statement> head = read_statement_head(text, out);
+  Step<Statement> head = read_statement_head(text, out, open.program());
   if (!head) return fail(BlockFail{head.error(), std::nullopt});
   if (!head->value.opens_body) return head->rest;
   return read_open_body(head->rest, out, open);
@@ -326,6 +329,45 @@ Result<Program, ParseError> parse_program(std::string_view text, ParseOptions op
     return parse<true>(text);
   }
   return program;
+}
+
+std::optional<SourceSpan> statement_span(std::string_view text,
+                                         std::span<const std::size_t> path) {
+  if (path.empty()) return std::nullopt;
+  // The statements before the one wanted are read and dropped, without their spans: a long
+  // script holds no second tree of itself, and no statement after the one wanted is read.
+  detail::ProgramBuilder scratch;
+  OpenBodies<false> open(scratch, text);
+  std::string_view rest = text;
+  for (std::size_t i = 0;;) {
+    rest = skip_ws(rest);
+    if (rest.empty()) return std::nullopt;
+    if (rest.starts_with("//")) {
+      Step<std::string_view> comment = skip_comment(rest);
+      if (!comment) return std::nullopt;
+      rest = comment->rest;
+      continue;
+    }
+    if (i == path.front()) break;
+    Instruction dropped;
+    auto statement = read_statement(rest, dropped, open);
+    if (!statement) return std::nullopt;
+    rest = *statement;
+    ++i;
+  }
+  auto wanted = parse_statement(rest);
+  if (!wanted) return std::nullopt;
+  const Program& tree = wanted->value;
+  SourceSpan span = tree.span(0);
+  const Instruction* at = &tree[0];
+  for (const std::size_t index : path.subspan(1)) {
+    const Body* body = body_of(*at);
+    if (body == nullptr || index >= body->size()) return std::nullopt;
+    span = body->span(index);
+    at = &(*body)[index];
+  }
+  span.offset += open.offset(rest);
+  return span;
 }
 
 Result<Parsed<Program>, ParseError> parse_statement(std::string_view text) {

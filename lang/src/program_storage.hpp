@@ -12,8 +12,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <memory>
 #include <span>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -89,8 +93,33 @@ class BodyStorage {
   std::size_t expected_ = 0;
 };
 
+// The texts of a tree's instructions, and the operands of those that have several (Held), in
+// blocks of doubling size that never move, so that an instruction can view them. Nothing kept
+// here is destroyed one by one: texts are bytes, and held operands hold only numbers and views.
+class OperandStorage {
+ public:
+  /// `size` bytes aligned to `align` (at most the alignment of new), which stay where they are.
+  void* take(std::size_t size, std::size_t align) {
+    std::size_t at = (used_ + align - 1) & ~(align - 1);
+    if (blocks_.empty() || at + size > capacity_) {
+      capacity_ = std::max({kSmallestBlock, 2 * capacity_, size});
+      blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(capacity_));
+      at = 0;
+    }
+    used_ = at + size;
+    return blocks_.back().get() + at;
+  }
+
+ private:
+  static constexpr std::size_t kSmallestBlock = 512;
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::size_t used_ = 0;      // in the last block
+  std::size_t capacity_ = 0;  // of the last block
+};
+
 struct ProgramStorage {
-  // Bodies first: they are destroyed after the top-level instructions that view them.
+  // Operands and bodies first: they are destroyed after the instructions that view them.
+  OperandStorage operands;
   BodyStorage bodies;
   std::vector<Instruction, HugePageAllocator<Instruction>> instructions;
   std::vector<SourceSpan> spans;  // of the top-level instructions: as many, or none
@@ -141,6 +170,28 @@ class ProgramBuilder {
   }
   /// Sizes the first block of body storage for `count` instructions, when one is first needed.
   void expect_body_instructions(std::size_t count) { storage_->bodies.expect(count); }
+
+  /// `text` copied into the tree's storage. A text longer than 2^32 - 1 bytes cannot occur: a
+  /// script holds at most kScriptTextLimit bytes.
+  Text text(std::string_view text) {
+    if (text.empty()) return Text{};
+    const auto size = static_cast<std::uint32_t>(text.size());
+    auto* kept = static_cast<char*>(storage_->operands.take(sizeof size + text.size(), 1));
+    std::memcpy(kept, &size, sizeof size);
+    std::memcpy(kept + sizeof size, text.data(), text.size());
+    return Text{kept + sizeof size};
+  }
+  /// An instruction of kind T with several operands, held in the tree's storage.
+  /// **Example**: `b.make<Bind>(b.text("key"), std::uint64_t{3})`.
+  template <class T, class... Values>
+  T make(Values&&... values) {
+    using Kept = typename T::Operands;
+    static_assert(std::is_trivially_destructible_v<Kept>);
+    void* place = storage_->operands.take(sizeof(Kept), alignof(Kept));
+    return T{Held<Kept>(::new (place) Kept{std::forward<Values>(values)...})};
+  }
+  /// The body of an IfGreaterThan this builder made, to be filled in once its block closes.
+  static Body& body_of(IfGreaterThan& instruction) { return instruction.held.operands_->body; }
 
   Program finish() && { return Program(std::move(storage_)); }
 

@@ -161,7 +161,7 @@ class Cursor {
     if (ok()) out = take(read_number(rest_)).value_or(0.0);
     return *this;
   }
-  Cursor& string(std::string& out) {
+  Cursor& string(std::string_view& out) {
     if (ok()) out = take(read_string(rest_)).value_or(std::string_view{});
     return *this;
   }
@@ -189,7 +189,7 @@ class Cursor {
     return *this;
   }
   // Reads a string if one can be read here; otherwise leaves the cursor where it was.
-  bool try_string(std::string& out) {
+  bool try_string(std::string_view& out) {
     if (!ok()) return false;
     Step<std::string_view> step = read_string(rest_);
     if (!step) return false;
@@ -240,7 +240,7 @@ T from_number(double x) {
 // harmony, require_equilibrium, evolve, data, corrupt, log_level, budget_limit, time_window,
 // volatility_limit, max_exposure -> "(" number ")"
 template <class T>
-Step<Statement> number_form(std::string_view rest, Instruction& out) {
+Step<Statement> number_form(std::string_view rest, Instruction& out, ProgramBuilder&) {
   double value = 0.0;
   return Cursor(rest).tag("(").number(value).tag(")").finish(out, from_number<T>(value));
 }
@@ -248,7 +248,7 @@ Step<Statement> number_form(std::string_view rest, Instruction& out) {
 // residual, report, report_compact, report_verbose, report_json -> "(" [number] ")"
 // Only Residual keeps the number (0.0 when absent); the report forms drop it.
 template <class T>
-Step<Statement> optional_number_form(std::string_view rest, Instruction& out) {
+Step<Statement> optional_number_form(std::string_view rest, Instruction& out, ProgramBuilder&) {
   double value = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").optional_number(value).tag(")");
@@ -261,22 +261,23 @@ Step<Statement> optional_number_form(std::string_view rest, Instruction& out) {
 
 // report_to, link_identity, escalate, import -> "(" string ")"
 template <class T>
-Step<Statement> string_form(std::string_view rest, Instruction& out) {
-  std::string text;
+Step<Statement> string_form(std::string_view rest, Instruction& out, ProgramBuilder& program) {
+  std::string_view text;
   Cursor cursor(rest);
   cursor.tag("(").string(text).tag(")");
-  return cursor.finish(out, T{std::move(text)});
+  if (!cursor.ok()) return fail(cursor.failure());
+  return cursor.finish(out, T{program.text(text)});
 }
 
 // track_lineage, generate_zk_proof -> "(" boolean ")"
 template <class T>
-Step<Statement> boolean_form(std::string_view rest, Instruction& out) {
+Step<Statement> boolean_form(std::string_view rest, Instruction& out, ProgramBuilder&) {
   bool enabled = false;
   return Cursor(rest).tag("(").boolean(enabled).tag(")").finish(out, T{enabled});
 }
 
 // if_broken -> ws "{" body "}"
-Step<Statement> if_broken_form(std::string_view rest, Instruction& out) {
+Step<Statement> if_broken_form(std::string_view rest, Instruction& out, ProgramBuilder&) {
   // Written out rather than through a Cursor: in a deep nest this is most of the text, and the
   // Cursor form costs W4 4.5% more instructions.
   rest = skip_ws(rest);
@@ -289,51 +290,59 @@ Step<Statement> if_broken_form(std::string_view rest, Instruction& out) {
 
 // assert_bounds -> "(" number "," ws number "," ws (string | number) ")"
 // The third argument is a string if one can be read there, else it must be a number.
-Step<Statement> assert_bounds_form(std::string_view rest, Instruction& out) {
+Step<Statement> assert_bounds_form(std::string_view rest, Instruction& out,
+                                   ProgramBuilder& program) {
   double min = 0.0;
   double max = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").number(min).tag(",").ws().number(max).tag(",").ws();
-  if (std::string name; cursor.try_string(name)) {
-    return cursor.tag(")").finish(out, AssertBoundsNamed{min, max, std::move(name)});
+  if (std::string_view name; cursor.try_string(name)) {
+    if (!cursor.tag(")").ok()) return fail(cursor.failure());
+    return cursor.finish(out, program.make<AssertBoundsNamed>(min, max, program.text(name)));
   }
   double index = 0.0;
   // The cursor is still good here only when no string could be read, so a failure of this
   // number is the failure of the whole third argument.
   if (cursor.ok()) cursor.number(index).expecting(ParseExpectation::StringOrNumber);
-  return cursor.tag(")").finish(out, AssertBounds{min, max, saturate_u64(index)});
+  if (!cursor.tag(")").ok()) return fail(cursor.failure());
+  return cursor.finish(out, program.make<AssertBounds>(min, max, saturate_u64(index)));
 }
 
 // bind -> "(" string "," ws number ")"
-Step<Statement> bind_form(std::string_view rest, Instruction& out) {
-  std::string key;
+Step<Statement> bind_form(std::string_view rest, Instruction& out, ProgramBuilder& program) {
+  std::string_view key;
   double index = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").string(key).tag(",").ws().number(index).tag(")");
-  return cursor.finish(out, Bind{std::move(key), saturate_u64(index)});
+  if (!cursor.ok()) return fail(cursor.failure());
+  return cursor.finish(out, program.make<Bind>(program.text(key), saturate_u64(index)));
 }
 
 // alias -> "(" number "," ws string ")"
-Step<Statement> alias_form(std::string_view rest, Instruction& out) {
+Step<Statement> alias_form(std::string_view rest, Instruction& out, ProgramBuilder& program) {
   double index = 0.0;
-  std::string name;
+  std::string_view name;
   Cursor cursor(rest);
   cursor.tag("(").number(index).tag(",").ws().string(name).tag(")");
-  return cursor.finish(out, Alias{saturate_u64(index), std::move(name)});
+  if (!cursor.ok()) return fail(cursor.failure());
+  return cursor.finish(out, program.make<Alias>(saturate_u64(index), program.text(name)));
 }
 
 // bind_all -> "()"
-Step<Statement> bind_all_form(std::string_view rest, Instruction& out) {
+Step<Statement> bind_all_form(std::string_view rest, Instruction& out, ProgramBuilder&) {
   return Cursor(rest).tag("()").finish(out, BindAll{});
 }
 
 // if_greater_than -> "(" string "," ws number ")" ws "{" body "}"
-Step<Statement> if_greater_than_form(std::string_view rest, Instruction& out) {
-  std::string name;
+Step<Statement> if_greater_than_form(std::string_view rest, Instruction& out,
+                                     ProgramBuilder& program) {
+  std::string_view name;
   double threshold = 0.0;
   Cursor cursor(rest);
   cursor.tag("(").string(name).tag(",").ws().number(threshold).tag(")").ws().tag("{");
-  return cursor.finish(out, IfGreaterThan{std::move(name), threshold, Body{}}, true);
+  if (!cursor.ok()) return fail(cursor.failure());
+  return cursor.finish(out, program.make<IfGreaterThan>(program.text(name), threshold, Body{}),
+                       true);
 }
 
 // unknown -> "(" number ")", and then it fails anyway: the name is not a keyword. Which error a
@@ -346,7 +355,8 @@ Step<Statement> unknown_form(std::string_view name, std::string_view rest) {
   return fail(error_at(name, ParseErrorCode::Tag, ParseExpectation::Keyword));
 }
 
-using Form = Step<Statement> (*)(std::string_view rest_after_keyword, Instruction& out);
+using Form = Step<Statement> (*)(std::string_view rest_after_keyword, Instruction& out,
+                                 ProgramBuilder& program);
 
 struct KeywordForm {
   std::string_view keyword;
@@ -440,10 +450,11 @@ Step<std::string_view> skip_comment(std::string_view text) {
 }
 
 // statement -> ws identifier form
-Step<Statement> read_statement_head(std::string_view text, Instruction& out) {
+Step<Statement> read_statement_head(std::string_view text, Instruction& out,
+                                    ProgramBuilder& program) {
   Step<std::string_view> name = read_identifier(skip_ws(text));
   if (!name) return fail(name.error());
-  if (const KeywordForm* row = find_keyword(name->value)) return row->form(name->rest, out);
+  if (const KeywordForm* row = find_keyword(name->value)) return row->form(name->rest, out, program);
   return unknown_form(name->value, name->rest);
 }
 

@@ -13,6 +13,7 @@
 #include <span>
 #include <string_view>
 
+#include "program_storage.hpp"
 #include "tarn/lang/instruction.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/result.hpp"
@@ -58,7 +59,9 @@ Step<std::string_view> skip_comment(std::string_view text);
 
 // statement -> ws identifier form
 // The head of a statement, into `out`: a whole statement, or one up to the "{" of its body.
-Step<Statement> read_statement_head(std::string_view text, Instruction& out);
+// Texts and operands held apart are made in `program`'s storage.
+Step<Statement> read_statement_head(std::string_view text, Instruction& out,
+                                    ProgramBuilder& program);
 
 /// Every keyword, in the order of the instruction table (for suggestions in messages).
 std::span<const std::string_view> keywords();

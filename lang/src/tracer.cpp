@@ -110,17 +110,17 @@ class Explainer {
     say("records the maximum exposure " + number(instruction.limit));
   }
   void operator()(const AssertBounds& instruction) {
-    step_.position = instruction.index;
-    bounds("position " + std::to_string(instruction.index), instruction.index, instruction.min,
-           instruction.max);
+    step_.position = instruction.index();
+    bounds("position " + std::to_string(instruction.index()), instruction.index(), instruction.min(),
+           instruction.max());
   }
   void operator()(const AssertBoundsNamed& instruction) {
-    step_.alias = instruction.name;
-    const auto alias = settings_.aliases.find(instruction.name);
+    step_.alias = instruction.name();
+    const auto alias = settings_.aliases.find(instruction.name());
     if (alias == settings_.aliases.end()) return;
     step_.position = alias->second;
-    bounds(quoted_text(instruction.name) + " (position " + std::to_string(alias->second) + ")",
-           alias->second, instruction.min, instruction.max);
+    bounds(quoted_text(instruction.name()) + " (position " + std::to_string(alias->second) + ")",
+           alias->second, instruction.min(), instruction.max());
   }
   void operator()(const LinkIdentity& instruction) {
     say("links the identity " + quoted_text(instruction.identity));
@@ -129,27 +129,28 @@ class Explainer {
     say(instruction.enabled ? "switches lineage tracking on" : "switches lineage tracking off");
   }
   void operator()(const Bind& instruction) {
-    step_.position = instruction.index;
+    step_.position = instruction.index();
     if (const auto* error = std::get_if<RunError>(&outcome_)) {
       const char* reason = error->code == RunErrorCode::NoContext ? "the run has no context"
                            : error->code == RunErrorCode::MissingContextKey
                                ? "the context holds no number under this key"
                                : "its position has no value";
       step_.bindings.push_back(
-          TraceBinding{instruction.key, instruction.index, std::nullopt, false, reason});
+          TraceBinding{std::string(instruction.key()), instruction.index(), std::nullopt, false, reason});
       return;
     }
-    const double value = memory_.values[instruction.index];
+    const double value = memory_.values[instruction.index()];
     step_.value = value;
     step_.bindings.push_back(
-        TraceBinding{instruction.key, instruction.index, value, true, "the context holds it"});
-    say("binds " + quoted_text(instruction.key) + " = " + number(value) + " to position " +
-        std::to_string(instruction.index));
+        TraceBinding{std::string(instruction.key()), instruction.index(), value, true,
+                     "the context holds it"});
+    say("binds " + quoted_text(instruction.key()) + " = " + number(value) + " to position " +
+        std::to_string(instruction.index()));
   }
   void operator()(const Alias& instruction) {
-    step_.alias = instruction.name;
-    step_.position = instruction.index;
-    say(quoted_text(instruction.name) + " names position " + std::to_string(instruction.index));
+    step_.alias = instruction.name();
+    step_.position = instruction.index();
+    say(quoted_text(instruction.name()) + " names position " + std::to_string(instruction.index()));
   }
   void operator()(const BindAll&) {
     const nlohmann::json* context = inputs_.context;
@@ -182,9 +183,9 @@ class Explainer {
         std::to_string(skipped));
   }
   void operator()(const IfGreaterThan& instruction) {
-    step_.alias = instruction.name;
-    step_.threshold = instruction.threshold;
-    const auto alias = settings_.aliases.find(instruction.name);
+    step_.alias = instruction.name();
+    step_.threshold = instruction.threshold();
+    const auto alias = settings_.aliases.find(instruction.name());
     if (alias == settings_.aliases.end()) return;
     step_.position = alias->second;
     if (failed()) return;
@@ -193,8 +194,8 @@ class Explainer {
     step_.value = value;
     step_.entered = entered;
     say(std::string(entered ? "enters its block: " : "skips its block: ") +
-        quoted_text(instruction.name) + " (position " + std::to_string(alias->second) + ") holds " +
-        number(value) + (entered ? " > " : ", not above ") + number(instruction.threshold));
+        quoted_text(instruction.name()) + " (position " + std::to_string(alias->second) + ") holds " +
+        number(value) + (entered ? " > " : ", not above ") + number(instruction.threshold()));
   }
   void operator()(const Escalate& instruction) {
     say("escalates: " + quoted_text(instruction.reason));
@@ -243,8 +244,8 @@ std::string short_text(const Instruction& instruction) {
     return "Branch(" + statements(branch->body.size()) + ")";
   }
   if (const auto* test = std::get_if<IfGreaterThan>(&instruction)) {
-    return "IfGreaterThan(" + quoted_text(test->name) + ", " + number(test->threshold) + ", " +
-           statements(test->body.size()) + ")";
+    return "IfGreaterThan(" + quoted_text(test->name()) + ", " + number(test->threshold()) +
+           ", " + statements(test->body().size()) + ")";
   }
   return canonical_text(instruction);
 }

@@ -35,6 +35,7 @@ std::string json_form_of_text(const Instruction& instruction) {
 }
 
 TEST(CanonicalText, EveryVariant) {
+  detail::ProgramBuilder owner;
   std::vector<Instruction> instructions;
   instructions.emplace_back(Harmony{0.001});
   instructions.emplace_back(RequireEquilibrium{1e-12});
@@ -45,7 +46,7 @@ TEST(CanonicalText, EveryVariant) {
   instructions.emplace_back(Report{});
   instructions.emplace_back(ReportCompact{});
   instructions.emplace_back(ReportVerbose{});
-  instructions.emplace_back(ReportTo{"out.json"});
+  instructions.emplace_back(ReportTo{owner.text("out.json")});
   instructions.emplace_back(ReportJson{});
   instructions.emplace_back(LogLevel{255});
   instructions.emplace_back(Branch{});
@@ -53,17 +54,17 @@ TEST(CanonicalText, EveryVariant) {
   instructions.emplace_back(TimeWindow{0});
   instructions.emplace_back(VolatilityLimit{0.5});
   instructions.emplace_back(MaxExposure{1e16});
-  instructions.emplace_back(AssertBounds{0.0, 1.0, 2});
-  instructions.emplace_back(AssertBoundsNamed{-1.0, 1.0, "x"});
-  instructions.emplace_back(LinkIdentity{""});
+  instructions.emplace_back(owner.make<AssertBounds>(0.0, 1.0, std::uint64_t{2}));
+  instructions.emplace_back(owner.make<AssertBoundsNamed>(-1.0, 1.0, owner.text("x")));
+  instructions.emplace_back(LinkIdentity{owner.text("")});
   instructions.emplace_back(TrackLineage{true});
-  instructions.emplace_back(Bind{"k", 3});
-  instructions.emplace_back(Alias{1, "y"});
+  instructions.emplace_back(owner.make<Bind>(owner.text("k"), std::uint64_t{3}));
+  instructions.emplace_back(owner.make<Alias>(std::uint64_t{1}, owner.text("y")));
   instructions.emplace_back(BindAll{});
-  detail::ProgramBuilder owner;
-  instructions.emplace_back(IfGreaterThan{"x", 0.5, body_of(owner, Report{})});
-  instructions.emplace_back(Escalate{"why"});
-  instructions.emplace_back(Import{"a.tarn"});
+  instructions.emplace_back(
+      owner.make<IfGreaterThan>(owner.text("x"), 0.5, body_of(owner, Report{})));
+  instructions.emplace_back(Escalate{owner.text("why")});
+  instructions.emplace_back(Import{owner.text("a.tarn")});
   instructions.emplace_back(GenerateZkProof{false});
   const std::vector<std::string> expected = {
       "Harmony(0.001)", "RequireEquilibrium(1e-12)", "Evolve(2)", "Data(-21.5)",
@@ -141,7 +142,8 @@ TEST(CanonicalText, TextEscapes) {
     std::string out;
     append_quoted_text(out, c.text);
     EXPECT_EQ(out, "\"" + c.expected + "\"");
-    const Instruction escalate = Escalate{c.text};
+    detail::ProgramBuilder owner;
+    const Instruction escalate = Escalate{owner.text(c.text)};
     EXPECT_EQ(canonical_text(escalate), "Escalate(\"" + c.expected + "\")");
     EXPECT_EQ(canonical_text_length(escalate), canonical_text(escalate).size());
     EXPECT_EQ(json_form(escalate), json_form_of_text(escalate));
@@ -151,7 +153,8 @@ TEST(CanonicalText, TextEscapes) {
 TEST(CanonicalText, NestedBodies) {
   detail::ProgramBuilder owner;
   Body inner = body_of(owner, Report{}, Evolve{1});
-  Body middle = body_of(owner, IfGreaterThan{"t", 2.0, std::move(inner)}, Branch{}, ReportJson{});
+  Body middle = body_of(owner, owner.make<IfGreaterThan>(owner.text("t"), 2.0, std::move(inner)),
+                        Branch{}, ReportJson{});
   const Instruction outer = Branch{std::move(middle)};
   const std::string expected =
       "Branch([IfGreaterThan(\"t\", 2.0, [Report, Evolve(1)]), Branch([]), ReportJson])";

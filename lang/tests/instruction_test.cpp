@@ -95,7 +95,8 @@ TEST(ProgramTree, LargeArraysStartOnAHugePageBoundary) {
     }
     // The first and the last element are usable.
     new (data) Instruction(Evolve{1});
-    new (data + count - 1) Instruction(Escalate{std::string(100, 'x')});
+    detail::ProgramBuilder owner;
+    new (data + count - 1) Instruction(Escalate{owner.text(std::string(100, 'x'))});
     EXPECT_EQ(canonical_text(data[count - 1]).size(), 112u);
     std::destroy_at(data);
     std::destroy_at(data + count - 1);
@@ -111,7 +112,8 @@ TEST(ProgramTree, EmptyBodyNeedsNoStorage) {
   detail::ProgramBuilder owner;
   Body body = owner.add_body({});
   EXPECT_TRUE(body.empty());
-  EXPECT_EQ(canonical_text(IfGreaterThan{"x", 1.0, std::move(body)}), "IfGreaterThan(\"x\", 1.0, [])");
+  EXPECT_EQ(canonical_text(owner.make<IfGreaterThan>(owner.text("x"), 1.0, std::move(body))),
+            "IfGreaterThan(\"x\", 1.0, [])");
 }
 
 // A body is a view into the Program at the root of its tree, so nothing that holds one may be
@@ -120,6 +122,8 @@ static_assert(!std::is_copy_constructible_v<Body> && !std::is_copy_assignable_v<
 static_assert(!std::is_copy_constructible_v<Branch> && !std::is_copy_constructible_v<IfGreaterThan>);
 static_assert(!std::is_copy_constructible_v<Instruction> && !std::is_copy_assignable_v<Instruction>);
 static_assert(std::is_nothrow_move_constructible_v<Program>);
+static_assert(!std::is_copy_constructible_v<Text> && !std::is_copy_constructible_v<Escalate>);
+static_assert(!std::is_copy_constructible_v<AssertBounds>);
 
 }  // namespace
 }  // namespace tarn::lang

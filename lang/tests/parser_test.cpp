@@ -213,6 +213,34 @@ TEST(Parser, Errors) {
   }
 }
 
+TEST(Parser, StatementSpanReadsOnlyUpToTheStatement) {
+  const std::string text =
+      "report()\n// note\nif_broken {\n  evolve(1)\n  if_greater_than(\"x\", 1) { data(0) }\n}\n"
+      "residual()";
+  struct Case {
+    std::vector<std::size_t> path;
+    std::optional<std::string_view> statement;
+  };
+  const Case cases[] = {
+      {{0}, "report()"},
+      {{1, 0}, "evolve(1)"},
+      {{1, 1, 0}, "data(0)"},
+      {{2}, "residual()"},
+      {{3}, std::nullopt},
+      {{0, 0}, std::nullopt},
+      {{1, 2}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto span = statement_span(text, c.path);
+    ASSERT_EQ(span.has_value(), c.statement.has_value());
+    if (span) {
+      EXPECT_EQ(std::string_view(text).substr(span->offset, span->length), *c.statement);
+    }
+  }
+  // A broken statement after the one wanted is never read.
+  EXPECT_EQ(statement_span("data(0) data(1e", std::vector<std::size_t>{0}), (SourceSpan{0, 7}));
+}
+
 TEST(Parser, ErrorText) {
   struct Case {
     Severity severity;

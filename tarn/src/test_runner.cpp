@@ -117,12 +117,6 @@ class WorkingFolder {
   bool entered_ = false;
 };
 
-const lang::Body* body_of(const lang::Instruction& instruction) {
-  if (const auto* branch = std::get_if<lang::Branch>(&instruction)) return &branch->body;
-  if (const auto* test = std::get_if<lang::IfGreaterThan>(&instruction)) return &test->body;
-  return nullptr;
-}
-
 /// Calls visit(instruction, span) for every statement of `program`, bodies too, in text order;
 /// bodies on an explicit stack, since they nest as deep as the text does.
 template <class Visit>
@@ -134,7 +128,7 @@ void for_each_statement(const lang::Program& program, Visit visit) {
   std::vector<Open> open;
   for (std::size_t i = 0; i < program.size(); ++i) {
     visit(program[i], program.span(i));
-    if (const lang::Body* body = body_of(program[i])) open.push_back({body, 0});
+    if (const lang::Body* body = lang::body_of(program[i])) open.push_back({body, 0});
     while (!open.empty()) {
       Open& top = open.back();
       if (top.next == top.body->size()) {
@@ -144,7 +138,7 @@ void for_each_statement(const lang::Program& program, Visit visit) {
       const std::size_t j = top.next++;
       const lang::Body* body = top.body;
       visit((*body)[j], body->span(j));
-      if (const lang::Body* inner = body_of((*body)[j])) open.push_back({inner, 0});
+      if (const lang::Body* inner = lang::body_of((*body)[j])) open.push_back({inner, 0});
     }
   }
 }

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -102,7 +103,57 @@ class Program {
   std::size_t size_ = 0;
 };
 
+/// A text operand: its bytes are held by the Program at the root of the tree, as its bodies are.
+/// A view, so move-only like a Body; the default is the empty text.
+class Text {
+ public:
+  Text() = default;
+  Text(Text&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+  Text& operator=(Text&& other) noexcept {
+    data_ = std::exchange(other.data_, nullptr);
+    return *this;
+  }
+  Text(const Text&) = delete;
+  Text& operator=(const Text&) = delete;
+
+  std::string_view view() const noexcept;
+  operator std::string_view() const noexcept { return view(); }  // NOLINT: a text is a view
+  std::size_t size() const noexcept { return view().size(); }
+  bool empty() const noexcept { return data_ == nullptr; }
+  friend bool operator==(const Text& text, std::string_view other) { return text.view() == other; }
+
+ private:
+  friend class detail::ProgramBuilder;  // makes texts in a program's storage
+  explicit Text(const char* data) : data_(data) {}
+
+  const char* data_ = nullptr;  // the bytes, after their length (4 bytes); null: empty
+};
+
+/// The operands of an instruction that has more than one, held by the Program at the root of the
+/// tree, so that every instruction takes 16 bytes. A view, so move-only like a Body.
+template <class Operands>
+class Held {
+ public:
+  Held() = default;
+  Held(Held&& other) noexcept : operands_(std::exchange(other.operands_, nullptr)) {}
+  Held& operator=(Held&& other) noexcept {
+    operands_ = std::exchange(other.operands_, nullptr);
+    return *this;
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+  const Operands* operator->() const noexcept { return operands_; }
+
+ private:
+  friend class detail::ProgramBuilder;  // makes them in a program's storage
+  explicit Held(Operands* operands) : operands_(operands) {}
+
+  Operands* operands_ = nullptr;
+};
+
 // One aggregate per variant, in table order. `operands()` lists the operands in canonical order.
+// An instruction with several operands holds them apart (Held) and names each by a function.
 struct Harmony { double tolerance; static constexpr std::string_view variant_name = "Harmony";
   auto operands() const { return std::tie(tolerance); } };
 struct RequireEquilibrium { double tolerance; static constexpr std::string_view variant_name = "RequireEquilibrium";
@@ -121,7 +172,7 @@ struct ReportCompact { static constexpr std::string_view variant_name = "ReportC
   auto operands() const { return std::tie(); } };
 struct ReportVerbose { static constexpr std::string_view variant_name = "ReportVerbose";
   auto operands() const { return std::tie(); } };
-struct ReportTo { std::string target; static constexpr std::string_view variant_name = "ReportTo";
+struct ReportTo { Text target; static constexpr std::string_view variant_name = "ReportTo";
   auto operands() const { return std::tie(target); } };
 struct ReportJson { static constexpr std::string_view variant_name = "ReportJson";
   auto operands() const { return std::tie(); } };
@@ -137,28 +188,53 @@ struct VolatilityLimit { double limit; static constexpr std::string_view variant
   auto operands() const { return std::tie(limit); } };
 struct MaxExposure { double limit; static constexpr std::string_view variant_name = "MaxExposure";
   auto operands() const { return std::tie(limit); } };
-struct AssertBounds { double min; double max; std::uint64_t index;
+struct AssertBounds {
+  struct Operands { double min; double max; std::uint64_t index; };
+  Held<Operands> held;
+  double min() const { return held->min; }
+  double max() const { return held->max; }
+  std::uint64_t index() const { return held->index; }
   static constexpr std::string_view variant_name = "AssertBounds";
-  auto operands() const { return std::tie(min, max, index); } };
-struct AssertBoundsNamed { double min; double max; std::string name;
+  auto operands() const { return std::tie(held->min, held->max, held->index); } };
+struct AssertBoundsNamed {
+  struct Operands { double min; double max; Text name; };
+  Held<Operands> held;
+  double min() const { return held->min; }
+  double max() const { return held->max; }
+  std::string_view name() const { return held->name; }
   static constexpr std::string_view variant_name = "AssertBoundsNamed";
-  auto operands() const { return std::tie(min, max, name); } };
-struct LinkIdentity { std::string identity; static constexpr std::string_view variant_name = "LinkIdentity";
+  auto operands() const { return std::tie(held->min, held->max, held->name); } };
+struct LinkIdentity { Text identity; static constexpr std::string_view variant_name = "LinkIdentity";
   auto operands() const { return std::tie(identity); } };
 struct TrackLineage { bool enabled; static constexpr std::string_view variant_name = "TrackLineage";
   auto operands() const { return std::tie(enabled); } };
-struct Bind { std::string key; std::uint64_t index; static constexpr std::string_view variant_name = "Bind";
-  auto operands() const { return std::tie(key, index); } };
-struct Alias { std::uint64_t index; std::string name; static constexpr std::string_view variant_name = "Alias";
-  auto operands() const { return std::tie(index, name); } };
+struct Bind {
+  struct Operands { Text key; std::uint64_t index; };
+  Held<Operands> held;
+  std::string_view key() const { return held->key; }
+  std::uint64_t index() const { return held->index; }
+  static constexpr std::string_view variant_name = "Bind";
+  auto operands() const { return std::tie(held->key, held->index); } };
+struct Alias {
+  struct Operands { std::uint64_t index; Text name; };
+  Held<Operands> held;
+  std::uint64_t index() const { return held->index; }
+  std::string_view name() const { return held->name; }
+  static constexpr std::string_view variant_name = "Alias";
+  auto operands() const { return std::tie(held->index, held->name); } };
 struct BindAll { static constexpr std::string_view variant_name = "BindAll";
   auto operands() const { return std::tie(); } };
-struct IfGreaterThan { std::string name; double threshold; Body body;
+struct IfGreaterThan {
+  struct Operands { Text name; double threshold; Body body; };
+  Held<Operands> held;
+  std::string_view name() const { return held->name; }
+  double threshold() const { return held->threshold; }
+  const Body& body() const { return held->body; }
   static constexpr std::string_view variant_name = "IfGreaterThan";
-  auto operands() const { return std::tie(name, threshold, body); } };
-struct Escalate { std::string reason; static constexpr std::string_view variant_name = "Escalate";
+  auto operands() const { return std::tie(held->name, held->threshold, held->body); } };
+struct Escalate { Text reason; static constexpr std::string_view variant_name = "Escalate";
   auto operands() const { return std::tie(reason); } };
-struct Import { std::string path; static constexpr std::string_view variant_name = "Import";
+struct Import { Text path; static constexpr std::string_view variant_name = "Import";
   auto operands() const { return std::tie(path); } };
 struct GenerateZkProof { bool enabled; static constexpr std::string_view variant_name = "GenerateZkProof";
   auto operands() const { return std::tie(enabled); } };
@@ -170,10 +246,16 @@ using InstructionKind = std::variant<Harmony, RequireEquilibrium, Evolve, Data, 
     TrackLineage, Bind, Alias, BindAll, IfGreaterThan, Escalate, Import, GenerateZkProof>;
 static_assert(std::variant_size_v<InstructionKind> == 28, "the instruction set has 28 variants");
 
-/// One instruction. Move-only, because an instruction with a body is a view into its Program.
+/// One instruction. Move-only, because an instruction with a body or a text is a view into its
+/// Program. Every operand takes 8 bytes at most (held apart when there are several), so an
+/// instruction takes 16: a long script of short statements needs no more than twice its size.
 struct Instruction : InstructionKind {
   using InstructionKind::InstructionKind;
 };
+static_assert(sizeof(InstructionKind) == 16, "an instruction takes 16 bytes");
+
+/// The body of a Branch or an IfGreaterThan; null for any other instruction.
+const Body* body_of(const Instruction& instruction) noexcept;
 
 /// The instruction's canonical text, a single line however deep its bodies nest.
 /// **Example**: `AssertBounds(0.0, 1.0, 2)`, `Bind("k", 3)`, `IfGreaterThan("x", 0.5, [Report])`.
@@ -204,6 +286,13 @@ void append_quoted_text(std::string& out, std::string_view text);
 std::uint64_t saturate_u64(double x);
 /// NaN and x < 0 give 0; x > 255 gives 255; otherwise truncation. **Example**: 3.9 -> 3, 300 -> 255.
 std::uint8_t saturate_u8(double x);
+
+inline std::string_view Text::view() const noexcept {
+  if (data_ == nullptr) return {};
+  std::uint32_t size = 0;
+  std::memcpy(&size, data_ - sizeof size, sizeof size);
+  return {data_, size};
+}
 
 // Members that need a complete Instruction.
 inline const Instruction& Body::operator[](std::size_t i) const { return begin()[i]; }

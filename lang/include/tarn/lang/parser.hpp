@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -86,6 +87,13 @@ struct ParseOptions {
 /// Parses a whole script. On success the whole text has been consumed.
 /// **Example**: parse_program("report()\nevolve(1)") -> [Report, Evolve(1)].
 Result<Program, ParseError> parse_program(std::string_view text, ParseOptions options = {});
+
+/// Where the statement that `path` names stands in `text`: path[0] is the index of a top-level
+/// statement, each further index that of a statement in the body of the one before. Reads only
+/// the text up to that statement, and keeps none of it: for a program parsed without spans,
+/// once a place in it is wanted. None when the text holds no such statement.
+/// **Example**: statement_span("report()\nif_broken { evolve(1) }", {1, 0}) -> {21, 9}.
+std::optional<SourceSpan> statement_span(std::string_view text, std::span<const std::size_t> path);
 
 /// Parses one statement (leading white space skipped) and returns it, as a program of that one
 /// statement (which holds its bodies), with the text after it.

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -141,13 +143,21 @@ struct RunState {
   bool pass = true;
 };
 
+/// Looks texts up by view, so that finding one costs no copy of it.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
 struct RunSettings {
   double tolerance = 1e-12;
   bool report = false;
   bool json = false;
   std::optional<std::string> report_to;
   bool track_lineage = false;
-  std::unordered_map<std::string, std::uint64_t> aliases;
+  std::unordered_map<std::string, std::uint64_t, TextHash, std::equal_to<>> aliases;
 };
 
 /// The state memory a run works on, borrowed for its whole length: the signs are read, the
