@@ -64,7 +64,7 @@ class Explainer {
     step_.position = instruction.index;
     if (failed()) return;
     say("heals position " + std::to_string(instruction.index) + ", which now holds " +
-        number(memory_.values[instruction.index]));
+        number(memory_.values[static_cast<std::size_t>(instruction.index)]));
   }
   void operator()(const Data&) {
     if (failed() || !state_.revealed) return;
@@ -139,7 +139,7 @@ class Explainer {
           TraceBinding{std::string(instruction.key()), instruction.index(), std::nullopt, false, reason});
       return;
     }
-    const double value = memory_.values[instruction.index()];
+    const double value = memory_.values[static_cast<std::size_t>(instruction.index())];
     step_.value = value;
     step_.bindings.push_back(
         TraceBinding{std::string(instruction.key()), instruction.index(), value, true,
@@ -189,7 +189,7 @@ class Explainer {
     if (alias == settings_.aliases.end()) return;
     step_.position = alias->second;
     if (failed()) return;
-    const double value = memory_.values[alias->second];
+    const double value = memory_.values[static_cast<std::size_t>(alias->second)];
     const bool entered = std::holds_alternative<EnterBody>(outcome_);
     step_.value = value;
     step_.entered = entered;
@@ -223,7 +223,7 @@ class Explainer {
 
   void bounds(const std::string& what, std::uint64_t position, double min, double max) {
     if (position >= memory_.values.size()) return;
-    const double value = memory_.values[position];
+    const double value = memory_.values[static_cast<std::size_t>(position)];
     step_.value = value;
     if (failed()) return;
     say(what + " holds " + number(value) + ", within [" + number(min) + ", " + number(max) + "]");
