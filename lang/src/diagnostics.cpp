@@ -484,6 +484,14 @@ Result<SourceText, ReadError> read_imported_file(const std::string& path) {
   return read_text_file(path);
 }
 
+ReadSource read_through(const FileAccess& files) {
+  return [&files](const std::string& path) -> Result<SourceText, ReadError> {
+    auto read = files.read(path);
+    if (!read) return fail(std::move(read.error()));
+    return std::move(read->text);
+  };
+}
+
 Diagnostic parse_error_diagnostic(const ParseError& error, std::string_view text,
                                   std::string_view file) {
   const std::string_view keyword = keyword_at(text, error.statement);

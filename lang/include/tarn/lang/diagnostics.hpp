@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tarn/lang/file_access.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/result.hpp"
 #include "tarn/lang/run_state.hpp"
@@ -86,6 +87,11 @@ using ReadSource = std::function<Result<SourceText, ReadError>(const std::string
 
 /// Reads an imported file as a run reads it: relative to the working directory.
 Result<SourceText, ReadError> read_imported_file(const std::string& path);
+
+/// Reads imported files through `files`, as a run given RunOptions::files = &files reads them
+/// (`files` must outlive the reader). **Example**: check_policies(policies, {.read =
+/// read_through(memory_files)}) checks imports held in memory.
+ReadSource read_through(const FileAccess& files);
 
 /// The parse error of `text`, the file named `file`, from a parse with spans (compile() and
 /// parse_program's default keep them), with engine_text "Parse error: " and the error's text.
