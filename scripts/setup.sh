@@ -9,9 +9,10 @@ exec 1>&2
 cd "$(dirname "$0")/.."
 
 # libicu-dev is not linked by the tools: the test suite checks the Unicode tables against it.
-# pybind11-dev, python3-dev and python3-pytest build and test the Python module.
+# pybind11-dev, python3-dev and python3-pytest build and test the Python module; neovim runs
+# `tarn lsp` in a real editor.
 packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libicu-dev
-          libgtest-dev libgmock-dev groff-base man-db pybind11-dev python3-dev python3-pytest)
+          libgtest-dev libgmock-dev groff-base man-db pybind11-dev python3-dev python3-pytest neovim)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,8 +1,10 @@
-// The `tarn` tool: `tarn check FILE...`, `tarn run FILE [options]`, `tarn fmt FILE...` and
-// `tarn test [PATH...]`.
+// The `tarn` tool: `tarn check FILE...`, `tarn run FILE [options]`, `tarn fmt FILE...`,
+// `tarn test [PATH...]` and `tarn lsp`.
 //
 // main only parses the command line (CLI11), calls one subcommand, writes the ToolOutput it
 // returns and picks the exit status; the subcommands never print, so tests run them in-process.
+// `tarn lsp` is the exception: a language server talks on standard input and output until its
+// client is done, so it writes its messages as it goes.
 // Exit status: 0 success, 1 a read, parse, run or write failure (or a warning with
 // --deny-warnings), 2 bad usage.
 //
@@ -27,7 +29,9 @@
 
 #include "check.hpp"
 #include "fmt.hpp"
+#include "framing.hpp"
 #include "run.hpp"
+#include "server.hpp"
 #include "tarn/lang/diagnostics.hpp"
 #include "tarn/lang/write_text.hpp"
 #include "test_runner.hpp"
@@ -198,6 +202,11 @@ int main(int argc, char** argv) {
   joined.add(*test, "--coverage", test_options.coverage, "json",
              "list the statements no case started; --coverage=json prints JSON instead", "text");
 
+  // --- tarn lsp ---
+  CLI::App* lsp = app.add_subcommand(
+      "lsp", "Serve editors as a language server on standard input and output: diagnostics, "
+             "formatting, hover help, completion, definitions and outlines (see docs/editors.md)");
+
   // The subcommand is the first argument that is not an option. "help [COMMAND]" is
   // "[COMMAND] --help"; an unknown one is named, with the nearest subcommand.
   std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -241,6 +250,12 @@ int main(int argc, char** argv) {
     if (check->parsed()) return emit(tarn::tool::check_command(check_options), terminal);
     if (fmt->parsed()) return emit(tarn::tool::fmt_command(fmt_options), terminal);
     if (test->parsed()) return emit(tarn::tool::test_command(test_options), terminal);
+    if (lsp->parsed()) {
+      tarn::tool::lsp::DescriptorSource input(STDIN_FILENO);
+      return tarn::tool::lsp::serve(input, [](std::string_view message) {
+        return tarn::lang::write_text(STDOUT_FILENO, message) == 0;
+      });
+    }
     return emit(tarn::tool::run_command(run_options), terminal);
   } catch (const std::bad_alloc&) {
     // Everything the command held is freed by now; the message itself needs no memory.

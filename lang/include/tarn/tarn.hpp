@@ -29,7 +29,8 @@
 // - RunState (the whole run result), RunError and RunErrorCode, RunMemory: run_state.hpp.
 // - run_script (compile and evaluate in one call) and run_decision: runner.hpp.
 // - Program and Instruction (what a policy was parsed into), canonical_text: instruction.hpp.
-// - ParseError, parse_error_text, line_column: parser.hpp.
+// - ParseError, parse_error_text, line_column: parser.hpp. Each keyword's form and meaning, as
+//   editors show them: keywords.hpp. The one layout of policy text: format.hpp.
 // - Diagnostic (errors located and worded for people, with text, JSON and SARIF forms):
 //   diagnostics.hpp; check_policies (warnings found without running): checker.hpp; Trace (each
 //   step of a run explained, through RunOptions::trace): trace.hpp.
@@ -43,7 +44,9 @@
 #include "tarn/lang/checker.hpp"
 #include "tarn/lang/diagnostics.hpp"
 #include "tarn/lang/file_access.hpp"
+#include "tarn/lang/format.hpp"
 #include "tarn/lang/instruction.hpp"
+#include "tarn/lang/keywords.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/policy.hpp"
