@@ -17,7 +17,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 steps=${1:-all}
 fuzz_seconds=${FUZZ_SECONDS:-20}
-targets=(parse_program run_script verifier_args format_policy)
+targets=(parse_program run_script verifier_args format_policy lsp_messages)
 sanitize_dir=${TARN_SANITIZE_BUILD_DIR:-build-sanitize}
 fuzz_dir=${TARN_FUZZ_BUILD_DIR:-build-fuzz}
 tsan_dir=${TARN_TSAN_BUILD_DIR:-build-tsan}

@@ -6,6 +6,7 @@
 // imported file that did not parse during a run: the run keeps only the error's text, so the file
 // is read and parsed again to say why (and, if it changed meanwhile, a plainer message is given).
 #include "tarn/lang/diagnostics.hpp"
+#include "tarn/lang/keywords.hpp"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +18,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "diagnostic_places.hpp"
@@ -68,39 +68,6 @@ constexpr std::array<DiagnosticCode, 31> kCodes{{
     {"saturated-position", "a negative or fractional position, cut to a whole number"},
     {"import-cycle", "files that import each other: a run of them ends out of fuel"},
 }};
-
-// How each keyword is written, for messages that show the form a statement takes.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 27> kForms{{
-    {"harmony", "harmony(tolerance)"},
-    {"require_equilibrium", "require_equilibrium(tolerance)"},
-    {"evolve", "evolve(position)"},
-    {"data", "data(number)"},
-    {"corrupt", "corrupt(position)"},
-    {"residual", "residual()"},
-    {"report", "report()"},
-    {"report_compact", "report_compact()"},
-    {"report_verbose", "report_verbose()"},
-    {"report_to", "report_to(\"path\")"},
-    {"report_json", "report_json()"},
-    {"log_level", "log_level(number)"},
-    {"if_broken", "if_broken { ... }"},
-    {"budget_limit", "budget_limit(number)"},
-    {"time_window", "time_window(number)"},
-    {"volatility_limit", "volatility_limit(number)"},
-    {"max_exposure", "max_exposure(number)"},
-    {"assert_bounds", "assert_bounds(min, max, position) or assert_bounds(min, max, \"name\")"},
-    {"link_identity", "link_identity(\"identity\")"},
-    {"track_lineage", "track_lineage(true)"},
-    {"bind", "bind(\"key\", position)"},
-    {"alias", "alias(position, \"name\")"},
-    {"bind_all", "bind_all()"},
-    {"if_greater_than", "if_greater_than(\"name\", threshold) { ... }"},
-    {"escalate", "escalate(\"reason\")"},
-    {"import", "import(\"path\")"},
-    {"generate_zk_proof", "generate_zk_proof(true)"},
-}};
-static_assert(kForms.size() + 1 == std::variant_size_v<InstructionKind>,
-              "a form per keyword (assert_bounds builds two variants)");
 
 // The statements whose parentheses may be empty or hold a number.
 constexpr std::array<std::string_view, 5> kOptionalNumberKeywords{
@@ -190,18 +157,11 @@ bool signed_special_word(std::string_view rest) {
   return word.starts_with("inf") || word.starts_with("nan");
 }
 
-std::optional<std::string_view> form_of(std::string_view keyword) {
-  for (const auto& [name, form] : kForms) {
-    if (name == keyword) return form;
-  }
-  return std::nullopt;
-}
-
 // ": `evolve` is written `evolve(position)`", or nothing for an unknown keyword.
 std::string form_hint(std::string_view keyword) {
-  const auto form = form_of(keyword);
-  if (!form) return {};
-  return ": `" + std::string(keyword) + "` is written `" + std::string(*form) + "`";
+  const KeywordHelp* help = find_keyword_help(keyword);
+  if (help == nullptr) return {};
+  return ": `" + std::string(keyword) + "` is written `" + std::string(help->form) + "`";
 }
 
 // " after `evolve`", or nothing when the keyword is not known.

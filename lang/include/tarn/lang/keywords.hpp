@@ -13,7 +13,8 @@ namespace tarn::lang {
 /// One keyword and its help.
 struct KeywordHelp {
   std::string_view keyword;
-  /// The statement as written, its arguments named: `assert_bounds(min, max, position | name)`.
+  /// The statement as written, its arguments named: `bind("key", position)`. Diagnostics quote
+  /// it when a statement is malformed.
   std::string_view form;
   /// The form as an editor snippet, with a tab stop per argument: `evolve(${1:position})`.
   std::string_view snippet;
