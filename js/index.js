@@ -115,7 +115,8 @@ function take(module, output) {
   module._tarn_output_fields(output, fields);
   const words = module.HEAPU32;
   const word = fields >>> 2;
-  const textAt = (at) => decoder.decode(module.HEAPU8.subarray(words[at], words[at] + words[at + 1]));
+  const textAt = (at) => (words[at + 1] === 0 ? ''
+    : decoder.decode(module.HEAPU8.subarray(words[at], words[at] + words[at + 1])));
   const result = {
     text: textAt(word),
     status: words[word + 2],

@@ -65,9 +65,13 @@ for (const { name, script, tool, options } of exampleRuns()) {
       assert.equal(tarn.verify(text, { ...options, files }), expected(`${name}.verifier.txt`));
     } else {
       const { json, ...runOptions } = options;
-      const result = tarn.run(text, { ...runOptions, files });
+      const result = tarn.run(text, { ...runOptions, files, name: script });
       if (existsSync(join(examplesDir, 'expected', `${name}.tarn-run.err`))) {
-        assert.equal(`${result.error}\n`, expected(`${name}.tarn-run.err`));
+        // The tool shows the diagnostic's first line first and the engine's text last.
+        const lines = expected(`${name}.tarn-run.err`).trimEnd().split('\n');
+        const [d] = result.diagnostics;
+        assert.equal(`${d.file}:${d.line}:${d.column}: ${d.severity}: ${d.message}`, lines[0]);
+        assert.equal(result.error, lines[lines.length - 1]);
         return;
       }
       assert.deepEqual(result, JSON.parse(expected(`${name}.tarn-run.json`)));
