@@ -46,13 +46,18 @@ export interface FilesOption {
 }
 
 export interface CheckResult {
+  /** False when a diagnostic is an error; warnings leave it true. */
   ok: boolean;
-  /** What `tarn check` prints: each top-level statement's canonical text on a line; null on failure. */
+  /** What `tarn check` prints: each top-level statement's canonical text on a line; null when
+   * the text does not parse. */
   canonical: string | null;
+  /** What `tarn check --format=json` gives: the policy's parse error or its warnings, then those
+   * of the files it imports. */
   diagnostics: Diagnostic[];
 }
 
-export function check(text: string, options?: CheckOptions): CheckResult;
+/** Checks a policy and the files it imports (from `files`), as `tarn check` does; runs nothing. */
+export function check(text: string, options?: CheckOptions & FilesOption): CheckResult;
 
 export interface RunOptions {
   /** The payload hidden in the default memory (default 1337); a string is read as `--payload=`. */
@@ -67,6 +72,72 @@ export interface RunOptions {
   context?: unknown;
   /** The most instructions the run may start (default 100000). */
   fuel?: number;
+}
+
+export interface TraceOptions {
+  /** Add the run's trace to the result (also to a failure). */
+  trace?: boolean;
+}
+
+/** Where a statement stands: its file, line and column (from 1). */
+export interface TracePlace {
+  file: string;
+  line: number;
+  column: number;
+}
+
+/** A member of the context as bind or bind_all treated it. */
+export interface TraceBinding {
+  key: string;
+  position: number | null;
+  value: number | null;
+  bound: boolean;
+  reason: string;
+}
+
+/** One started instruction, as a line of `tarn run --trace=jsonl:FILE` (without "kind"). */
+export interface TraceStep {
+  step: number;
+  depth: number;
+  file: string;
+  line: number;
+  column: number;
+  /** The canonical text, a block's body shown by its size: `Branch([3 statements])`. */
+  instruction: string;
+  fuel_used: number;
+  residual: number | null;
+  tolerance: number | null;
+  pass: boolean;
+  alias: string | null;
+  position: number | null;
+  value: number | null;
+  threshold: number | null;
+  entered: boolean | null;
+  bindings: TraceBinding[];
+  explanation: string;
+  error: string | null;
+}
+
+/** How the run ended, as the last line of `tarn run --trace=jsonl:FILE` (without "kind"). */
+export interface TraceEnd {
+  decision: 'ALLOW' | 'DENY' | 'ESCALATE' | null;
+  pass: boolean;
+  residual: number | null;
+  tolerance: number | null;
+  /** The harmony or require_equilibrium that set the tolerance; null: the default. */
+  tolerance_set_at: TracePlace | null;
+  escalation: string | null;
+  escalated_at: TracePlace | null;
+  /** The run error's message, when the run failed. */
+  error: string | null;
+  error_at: TracePlace | null;
+  /** One sentence for the decision, the last line of `tarn run --trace=text`. */
+  because: string;
+}
+
+export interface Trace {
+  steps: TraceStep[];
+  end: TraceEnd;
 }
 
 /** The run result document of `tarn run`, member by member. */
@@ -102,6 +173,8 @@ export interface RunDocument {
   values: (number | null)[];
   volatility_limit: number | null;
   zk_proof: string | null;
+  /** With the trace option. */
+  trace?: Trace;
   error?: undefined;
 }
 
@@ -110,16 +183,19 @@ export interface RunFailure {
   /** The engine's exact text, as `tarn run` prints it. */
   error: string;
   diagnostics: Diagnostic[];
+  /** With the trace option: the steps up to the failure. */
+  trace?: Trace;
 }
 
 export type RunResult = RunDocument | RunFailure;
 
-export function run(text: string, options?: RunOptions & CheckOptions & FilesOption): RunResult;
+export function run(
+  text: string, options?: RunOptions & TraceOptions & CheckOptions & FilesOption): RunResult;
 
 /** A compiled policy, for many runs. */
 export class Policy {
   private constructor();
-  run(options?: RunOptions): RunResult;
+  run(options?: RunOptions & TraceOptions): RunResult;
   /** One run for its decision alone, without the document: {decision}, or the failure. */
   decide(options?: RunOptions): { decision: 'ALLOW' | 'DENY' | 'ESCALATE'; error?: undefined } | RunFailure;
   /** Releases the policy in the engine; it cannot run after that. */

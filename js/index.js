@@ -102,23 +102,26 @@ function put(module, text) {
   return [address, written];
 }
 
-// Four words in the module's memory that tarn_output_fields fills, allocated once a module.
+// Six words in the module's memory that tarn_output_fields fills, allocated once a module.
 const fieldsOf = new WeakMap();
 
-// Reads and frees an Output of the module: {text, status, policy}.
+// Reads and frees an Output of the module: {text, status, policy, trace}.
 function take(module, output) {
   let fields = fieldsOf.get(module);
   if (fields === undefined) {
-    fields = allocate(module, 16);
+    fields = allocate(module, 24);
     fieldsOf.set(module, fields);
   }
   module._tarn_output_fields(output, fields);
   const words = module.HEAPU32;
   const word = fields >>> 2;
+  const textAt = (at) => (words[at + 1] === 0 ? ''
+    : decoder.decode(module.HEAPU8.subarray(words[at], words[at] + words[at + 1])));
   const result = {
-    text: decoder.decode(module.HEAPU8.subarray(words[word], words[word] + words[word + 1])),
+    text: textAt(word),
     status: words[word + 2],
     policy: words[word + 3],
+    trace: textAt(word + 4),
   };
   module._tarn_output_free(output);
   return result;
@@ -204,14 +207,16 @@ function payloadText(payload) {
 }
 
 /**
- * Parses a policy: {ok, canonical, diagnostics}. `canonical` is what `tarn check` prints (one
- * canonical text per top-level statement, each on its own line), null when the text does not parse.
+ * Checks a policy and the files it imports, as `tarn check` does, and runs nothing: {ok, canonical,
+ * diagnostics}. `ok` is false when there is an error (warnings leave it true); `canonical` is what
+ * `tarn check` prints (one canonical text per top-level statement, each on its own line), null
+ * when the text does not parse; `diagnostics` is what `tarn check --format=json` gives.
  */
 export function check(text, options) {
   checkText(text, 'check');
-  const { name } = checkOptions(options, ['name'], 'check');
+  const { name, files } = checkOptions(options, ['name', 'files'], 'check');
   const output = callWithTexts((module, ...texts) => module._tarn_check(...texts), text,
-                               checkName(name));
+                               checkName(name), filesText(files));
   if (output.status === BAD_REQUEST) throw new RangeError(`tarn: ${output.text}`);
   return JSON.parse(output.text);
 }
@@ -249,8 +254,10 @@ export class Policy {
 
   /** One run, as the run() function gives it, without parsing the text again. */
   run(options) {
-    const output = this.#run(options, 'run', false);
-    return JSON.parse(output.text);
+    const output = this.#run(options, RUN_OPTIONS, 'run', false);
+    const result = JSON.parse(output.text);
+    if (output.trace !== '') result.trace = traceOf(output.trace);
+    return result;
   }
 
   /**
@@ -258,16 +265,16 @@ export class Policy {
    * as run() gives it. Several times faster than run(), which writes and reads the whole document.
    */
   decide(options) {
-    const output = this.#run(options, 'decide', true);
+    const output = this.#run(options, DECIDE_OPTIONS, 'decide', true);
     return output.status === FAILURE ? JSON.parse(output.text) : { decision: output.text };
   }
 
-  #run(options, what, decisionOnly) {
+  #run(options, allowed, what, decisionOnly) {
     if (this.#handle === 0) throw new Error('tarn: this policy has been freed');
     if (this.#generation !== generation || !core) {
       throw new Error('tarn: this policy belongs to an engine that has stopped; compile it again');
     }
-    const checked = checkOptions(options, RUN_OPTIONS, what);
+    const checked = checkOptions(options, allowed, what);
     const values = memoryValues(checked.values);
     const request = runRequest(checked);
     const handle = this.#handle;
@@ -314,7 +321,18 @@ export function compile(text, options) {
   return compiled.policy;
 }
 
-const RUN_OPTIONS = ['payload', 'corruptIndex', 'signs', 'values', 'context', 'fuel'];
+const DECIDE_OPTIONS = ['payload', 'corruptIndex', 'signs', 'values', 'context', 'fuel'];
+const RUN_OPTIONS = [...DECIDE_OPTIONS, 'trace'];
+
+// The trace of a run from its JSON lines (`tarn run --trace=jsonl:FILE`): {steps, end}, each
+// line's object without its "kind", which the place it stands in says.
+function traceOf(lines) {
+  const records = lines.trimEnd().split('\n').map((line) => {
+    const { kind, ...record } = JSON.parse(line);
+    return record;
+  });
+  return { steps: records.slice(0, -1), end: records[records.length - 1] };
+}
 
 // The values option as doubles, or null when it is absent.
 function memoryValues(values) {
@@ -346,6 +364,10 @@ function runRequest(options) {
     request.corrupt_index = countOption(options.corruptIndex, 'corruptIndex');
   }
   if (options.fuel !== undefined) request.fuel = countOption(options.fuel, 'fuel');
+  if (options.trace !== undefined) {
+    if (typeof options.trace !== 'boolean') throw new TypeError('tarn: trace must be a boolean');
+    request.trace = options.trace;
+  }
   if (options.context !== undefined) {
     if (typeof options.context === 'string') {
       JSON.parse(options.context); // a SyntaxError that says where the text is wrong
@@ -359,7 +381,9 @@ function runRequest(options) {
 
 /**
  * Runs a policy over a state memory: the `tarn run` result document as an object, or, when the
- * text does not parse or the run fails, {error, diagnostics} with `error` the engine's exact text.
+ * text does not parse or the run fails, {error, diagnostics} with `error` the engine's exact text
+ * and `diagnostics` what `tarn run --format=json` gives. With `trace: true` either gains `trace`,
+ * {steps, end}, the records of `tarn run --trace=jsonl:FILE`.
  */
 export function run(text, options) {
   const { name, files, ...runOptions } =

@@ -1,7 +1,7 @@
 // The package against the command-line tools' own expectations: every run of the example
 // policies (examples/policies/runs.txt, expected/), their imports given as files and their report
-// files compared with the report the result keeps; then the places of diagnostics, the formatter
-// and the exact crossing of numbers.
+// files compared with the report the result keeps, their traces with the text form's steps and
+// reason; then diagnostics, the formatter and the exact crossing of numbers.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, readdirSync } from 'node:fs';
 import { join, resolve } from 'node:path';
@@ -50,13 +50,28 @@ for (const { name, script, tool, options } of exampleRuns()) {
   test(`${tool} ${name}`, () => {
     if (tool === 'check') {
       assert.equal(tarn.check(text).canonical, expected(`${name}.tarn-check.txt`));
+    } else if (tool === 'trace') {
+      // The text form: a line per step, then the because line (then a failed run's error).
+      const { json, ...runOptions } = options;
+      const { trace } = tarn.run(text, { ...runOptions, files, name: script, trace: true });
+      const lines = expected(`${name}.tarn-trace.txt`).split('\n');
+      const steps = trace.steps.length;
+      assert.deepEqual(
+        trace.steps.map((s) => `step ${s.step} depth ${s.depth} ${s.file}:${s.line}:${s.column} `
+                               + `${s.instruction};`),
+        lines.slice(0, steps).map((line) => line.slice(0, line.indexOf(';') + 1)));
+      assert.equal(trace.end.because, lines[steps]);
     } else if (tool === 'verifier') {
       assert.equal(tarn.verify(text, { ...options, files }), expected(`${name}.verifier.txt`));
     } else {
       const { json, ...runOptions } = options;
-      const result = tarn.run(text, { ...runOptions, files });
+      const result = tarn.run(text, { ...runOptions, files, name: script });
       if (existsSync(join(examplesDir, 'expected', `${name}.tarn-run.err`))) {
-        assert.equal(`${result.error}\n`, expected(`${name}.tarn-run.err`));
+        // The tool shows the diagnostic's first line first and the engine's text last.
+        const lines = expected(`${name}.tarn-run.err`).trimEnd().split('\n');
+        const [d] = result.diagnostics;
+        assert.equal(`${d.file}:${d.line}:${d.column}: ${d.severity}: ${d.message}`, lines[0]);
+        assert.equal(result.error, lines[lines.length - 1]);
         return;
       }
       assert.deepEqual(result, JSON.parse(expected(`${name}.tarn-run.json`)));
@@ -70,51 +85,77 @@ for (const { name, script, tool, options } of exampleRuns()) {
   });
 }
 
-test('diagnostics stand where the engine failed', () => {
+// What `tarn check --format=json` and `tarn run --format=json` print for the same texts and files.
+test('diagnostics are the tool\'s', () => {
+  const files = {
+    'bounds.tarn': 'report()\nassert_bounds(0, 100, 0)\n',
+    'shared.tarn': 'alias(0, "reserve")\n// corrupt\n',
+  };
+  const imported = { file: 'policy.tarn', line: 1, column: 1, message: 'imported from here' };
   const cases = [
-    {
-      text: 'report()\n  frobnicate(1)\n',
-      code: 'parse-error',
-      at: [2, 3, 2, 13, 11],
-      engine: 'Parse error: Error(Error { input: "frobnicate", code: Tag })',
-    },
-    {
-      text: 'if_broken {\n  evolve(1)\n',
-      code: 'parse-error',
-      at: [3, 1, 3, 1, 24],
-      related: [{ file: 'policy.tarn', line: 1, column: 11,
-                  message: 'the block opened here is not closed' }],
-    },
-    {
-      text: '// é\nalias(0, "amount")\nassert_bounds(0, 100, "amount")\n',
-      code: 'bounds-assertion',
-      at: [3, 1, 3, 32, 25],
-      engine: "Bounds assertion failed for 'amount' (index 0): " +
-              'value 125.87469806587123 not in [0, 100]',
-    },
+    [tarn.check('report()\n  frobnicate(1)\n'), {
+      file: 'policy.tarn', line: 2, column: 3, end_line: 2, end_column: 13, offset: 11,
+      severity: 'error', code: 'unknown-keyword', message: 'unknown keyword `frobnicate`',
+      engine_text: 'Parse error: Error(Error { input: "frobnicate", code: Tag })', related: [],
+    }],
+    [tarn.run('if_broken {\n  evolve(1)\n'), {
+      file: 'policy.tarn', line: 3, column: 1, end_line: 3, end_column: 1, offset: 24,
+      severity: 'error', code: 'unclosed-block',
+      message: 'the block opened at 1:11 is never closed: its `}` is missing at the end of the text',
+      engine_text: 'Parse error: Error(Error { input: "", code: Tag })',
+      related: [{ file: 'policy.tarn', line: 1, column: 11, message: 'this `{` is never closed' }],
+    }],
+    [tarn.run('// é\nalias(0, "amount")\nassert_bounds(0, 100, "amount")\n'), {
+      file: 'policy.tarn', line: 3, column: 1, end_line: 3, end_column: 32, offset: 25,
+      severity: 'error', code: 'bounds-assertion',
+      message: "bounds assertion failed for 'amount' (index 0): value 125.87469806587123 not in [0, 100]",
+      engine_text: "Bounds assertion failed for 'amount' (index 0): value 125.87469806587123 not in [0, 100]",
+      related: [],
+    }],
+    [tarn.run('report()\nimport("bounds.tarn")\n', { files }), {
+      file: 'bounds.tarn', line: 2, column: 1, end_line: 2, end_column: 25, offset: 9,
+      severity: 'error', code: 'bounds-assertion',
+      message: 'bounds assertion failed at index 0: value 125.87469806587123 not in [0, 100]',
+      engine_text: 'Bounds assertion failed at index 0: value 125.87469806587123 not in [0, 100]',
+      related: [{ ...imported, line: 2 }],
+    }],
+    [tarn.check('import("shared.tarn")\nassert_bounds(0, 1, "reserve")\nimport("gone.tarn")\n',
+                { files }), {
+      file: 'policy.tarn', line: 3, column: 1, end_line: 3, end_column: 7, offset: 53,
+      severity: 'warning', code: 'import-failed',
+      message: 'cannot read the imported file "gone.tarn": No such file or directory; a run that reaches it fails',
+      engine_text: null, related: [],
+    }, {
+      file: 'shared.tarn', line: 2, column: 4, end_line: 2, end_column: 11, offset: 23,
+      severity: 'warning', code: 'corrupt-in-import',
+      message: 'this imported file contains `corrupt`: the verifier looks only at the script it is given, so it runs this file anyway',
+      engine_text: null, related: [imported],
+    }],
   ];
-  for (const { text, code, at, engine, related = [] } of cases) {
-    const checked = tarn.check(text);
-    const result = code === 'parse-error' ? checked : tarn.run(text);
-    assert.equal(result.diagnostics.length, 1, text);
-    const d = result.diagnostics[0];
-    assert.deepEqual([d.line, d.column, d.end_line, d.end_column, d.offset], at, text);
-    assert.equal(d.code, code);
-    assert.deepEqual(d.related, related);
-    if (engine) assert.equal(d.engine_text, engine);
-    if (code === 'parse-error') {
-      assert.equal(checked.ok, false);
-      assert.equal(tarn.run(text).error, d.engine_text);
-    }
+  for (const [result, ...diagnostics] of cases) {
+    assert.deepEqual(result.diagnostics, diagnostics);
+    // Warnings leave a check ok; an error is the failure's engine text.
+    if (result.ok !== undefined) assert.equal(result.ok, diagnostics[0].severity === 'warning');
+    else assert.equal(result.error, diagnostics[0].engine_text);
   }
 });
 
-test('a run error in an imported file stands in that file', () => {
-  const files = { 'bounds.tarn': 'report()\nassert_bounds(0, 100, 0)\n' };
-  const [d] = tarn.run('report()\nimport("bounds.tarn")\n', { files }).diagnostics;
-  assert.deepEqual([d.file, d.line, d.column, d.end_line, d.end_column], ['bounds.tarn', 2, 1, 2, 25]);
-  assert.deepEqual(d.related, [{ file: 'policy.tarn', line: 2, column: 1,
-                                 message: 'imported from here' }]);
+test('a trace goes with a run, also with a failed one', () => {
+  const policy = tarn.compile('alias(0, "reserve")\nif_broken { evolve(1) }\nassert_bounds(0, 1, 0)\n');
+  const ran = policy.run({ trace: true });
+  assert.deepEqual(ran.trace.steps.map(({ step, depth, line, column, instruction, entered }) =>
+    [step, depth, line, column, instruction, entered]),
+  [[1, 0, 1, 1, 'Alias(0, "reserve")', null], [2, 0, 2, 1, 'Branch([1 statement])', false],
+   [3, 0, 3, 1, 'AssertBounds(0.0, 1.0, 0)', null]]);
+  assert.equal(ran.trace.end.error_at.line, 3);
+  assert.match(ran.trace.end.because, /^no decision: the run failed at policy.tarn:3:1: /);
+  assert.equal(ran.error, ran.trace.end.error);
+  const { trace, ...document } = tarn.run('report()', { trace: true });
+  assert.deepEqual(document, tarn.run('report()'));
+  assert.equal(trace.end.because, 'decision ALLOW: pass is true because |residual| 0.0 < '
+    + 'tolerance 1e-12 (the default tolerance: no harmony or require_equilibrium ran)');
+  assert.equal(Object.hasOwn(trace.end, 'kind'), false);
+  assert.throws(() => policy.decide({ trace: true }), TypeError);
 });
 
 test('format writes the standard layout, and refuses what does not parse', () => {
@@ -153,7 +194,7 @@ test('a compiled policy runs as often as asked, with context', () => {
 });
 
 test('bad options are refused, not ignored', () => {
-  assert.throws(() => tarn.run('report()', { trace: true }), TypeError);
+  assert.throws(() => tarn.run('report()', { trace: 'yes' }), TypeError);
   assert.throws(() => tarn.run('report()', { files: { 'a.tarn': 1 } }), TypeError);
   assert.throws(() => tarn.run('report()', { corruptIndex: 4 }), /not below the number of values/);
   assert.throws(() => tarn.run('report()', { payload: 'twelve' }), RangeError);

@@ -103,7 +103,9 @@ class OperandStorage {
     std::size_t at = (used_ + align - 1) & ~(align - 1);
     if (blocks_.empty() || at + size > capacity_) {
       capacity_ = std::max({kSmallestBlock, 2 * capacity_, size});
-      blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(capacity_));
+      // Left unset, as make_unique_for_overwrite would leave them (which the WebAssembly
+      // build's standard library does not have).
+      blocks_.push_back(std::unique_ptr<std::byte[]>(new std::byte[capacity_]));
       at = 0;
     }
     used_ = at + size;

@@ -8,7 +8,7 @@ import {
   defaultKeymap, history as editHistory, historyKeymap, indentWithTab,
 } from '@codemirror/commands';
 import { lintGutter, setDiagnostics } from '@codemirror/lint';
-import { EditorState } from '@codemirror/state';
+import { EditorSelection, EditorState } from '@codemirror/state';
 import {
   EditorView, drawSelection, highlightActiveLine, keymap, lineNumbers,
 } from '@codemirror/view';
@@ -94,7 +94,25 @@ function position(doc, line, column) {
   return from + offset;
 }
 
-// The diagnostics of the file in the editor.
+// Where the statement that begins at `from` ends: after its closing ")", or after the "}" of the
+// block it opens. Strings have no escapes; comments run to the end of their line.
+function statementEnd(text, from) {
+  let depth = 0;
+  for (let i = from; i < text.length; ++i) {
+    if (text[i] === '"' || text.startsWith('//', i)) {
+      const close = text[i] === '"' ? text.indexOf('"', i + 1) : text.indexOf('\n', i) - 1;
+      if (close < 0) return text.length;
+      i = close;
+    } else if (text[i] === '(' || text[i] === '{') {
+      ++depth;
+    } else if ((text[i] === ')' || text[i] === '}') && --depth === 0) {
+      if (text[i] === '}' || !/^\s*\{/.test(text.slice(i + 1))) return i + 1;
+    }
+  }
+  return text.length;
+}
+
+// The diagnostics of the file in the editor, errors and warnings alike.
 function showDiagnostics(view, file, diagnostics) {
   const doc = view.state.doc;
   const marks = diagnostics
@@ -165,19 +183,44 @@ function verifyArguments(state) {
 // ---------------------------------------------------------------------------------------------
 // The panes.
 
-function because(result) {
-  if (result.error !== undefined) return `The run failed, so there is no decision: ${result.error}`;
-  const residual = `residual ${result.residual}`;
-  if (result.decision === 'ESCALATE') return `because the policy escalated: ${result.escalation}`;
-  if (result.decision === 'ALLOW') return `because the memory is in equilibrium (${residual})`;
-  return `because the memory is out of equilibrium (${residual})`;
-}
-
+// The decision and the engine's reason for it: the end of the run's trace (a text that does not
+// parse has no run, so no trace).
 function showDecision(result) {
   const decision = result.error !== undefined ? 'FAILED' : result.decision;
   $('decision').textContent = decision;
   $('decision').className = `decision ${decision.toLowerCase()}`;
-  $('because').textContent = because(result);
+  $('because').textContent = result.trace ? result.trace.end.because
+    : `The policy does not parse, so nothing ran: ${result.error}`;
+}
+
+// The trace as a table, a row per step; a click on a row selects its statement in the editor.
+function showTrace(app, trace) {
+  const rows = (trace ? trace.steps : []).map((step) => {
+    const row = document.createElement('tr');
+    const cells = [step.step, `${step.file}:${step.line}:${step.column}`, step.instruction,
+      step.fuel_used, step.residual, step.pass];
+    for (const value of cells) {
+      const cell = document.createElement('td');
+      cell.textContent = String(value);
+      row.append(cell);
+    }
+    row.title = step.explanation;
+    row.addEventListener('click', () => selectStatement(app, step));
+    return row;
+  });
+  $('trace').replaceChildren(...rows);
+}
+
+function selectStatement(app, { file, line, column }) {
+  if (file !== app.tab) {
+    if (!app.tabs.has(file)) return;
+    showTab(app, file);
+  }
+  const view = app.policyView;
+  const from = position(view.state.doc, line, column);
+  const to = statementEnd(view.state.doc.toString(), from);
+  view.dispatch({ selection: EditorSelection.single(from, to), scrollIntoView: true });
+  view.focus();
 }
 
 function render(app) {
@@ -186,7 +229,7 @@ function render(app) {
   state.context = app.contextView.state.doc.toString();
   window.history.replaceState(null, '', `#${encodeState(state)}`);
 
-  const checked = tarn.check(state.policy, { name: POLICY_NAME });
+  const checked = tarn.check(state.policy, { name: POLICY_NAME, files: state.files });
   $('canonical').textContent = checked.ok ? checked.canonical : '(the policy does not parse)';
 
   const verify = verifyArguments(state);
@@ -203,7 +246,7 @@ function render(app) {
   }
   let result;
   try {
-    result = tarn.run(state.policy, options);
+    result = tarn.run(state.policy, { ...options, trace: true });
     $('verdict').textContent = tarn.verify(state.policy, verify.options);
   } catch (error) {
     if (error instanceof tarn.EngineStoppedError) throw error;
@@ -212,11 +255,15 @@ function render(app) {
     return;
   }
   showDecision(result);
+  showTrace(app, result.trace);
+  // The checker's findings; and where the run failed, unless that is the checker's error too.
   showDiagnostics(app.policyView, app.tab,
-                  checked.ok ? result.diagnostics || [] : checked.diagnostics);
+                  checked.ok ? [...checked.diagnostics, ...(result.diagnostics || [])]
+                    : checked.diagnostics);
+  const { trace, ...runDocument } = result;
   $('document').textContent = result.error !== undefined
     ? result.error
-    : JSON.stringify(result, null, 2);
+    : JSON.stringify(runDocument, null, 2);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The built playground in a real browser (Debian's Chromium, headless): an example policy gives
 // the tools' own outputs, a typed policy with an error is underlined where the engine failed, a
-// fixed one is decided on every edit, the state survives in the address, and the page works from
-// the file system and from a static server. Screenshots go to SCREENSHOT_DIR for people to see.
+// fixed one is decided on every edit, the state survives in the address, a warning is underlined
+// and the trace's rows select their statements, and the page works from the file system and from
+// a static server. Screenshots go to SCREENSHOT_DIR for people to see.
 //
 //   PLAYGROUND_DIR=build-wasm/playground PACKAGE_DIR=build-wasm/js/package \
 //   EXAMPLES_DIR=examples/policies SCREENSHOT_DIR=build-wasm/screenshots \
@@ -125,7 +126,7 @@ test('typed policies: an underlined error, then a decision on every edit', async
   assert.deepEqual(underlined, [{ text: 'frobnicate', line: 3 }]);
   await page.hover('.cm-lintRange-error');
   await page.waitForSelector('.cm-tooltip-lint');
-  assert.match(await text(page, '.cm-tooltip-lint'), /input: "frobnicate", code: Tag/);
+  assert.match(await text(page, '.cm-tooltip-lint'), /unknown keyword `frobnicate`/);
   assert.equal(await text(page, '#decision'), 'FAILED');
   assert.equal(await text(page, '#verdict'), tarn.verify(broken));
   await page.screenshot({ path: join(screenshots, 'playground-diagnostic.png') });
@@ -143,7 +144,7 @@ test('typed policies: an underlined error, then a decision on every edit', async
   await page.type('#corrupt', '1');
   await rendered(page, ...before);
   assert.equal(await text(page, '#decision'), 'DENY');
-  assert.match(await text(page, '#because'), /out of equilibrium/);
+  assert.match(await text(page, '#because'), /^decision DENY: pass is false because \|residual\| /);
   assert.equal(await text(page, '#verdict'), tarn.verify(policy, { corruptIndex: 1 }));
   await page.screenshot({ path: join(screenshots, 'playground-decision.png') });
 
@@ -154,6 +155,40 @@ test('typed policies: an underlined error, then a decision on every edit', async
   assert.equal(await text(again, '#decision'), 'DENY');
   assert.deepEqual([...page.errors, ...again.errors], []);
   await again.close();
+  await page.close();
+});
+
+test('a warning underlined, and the trace whose rows select their statements', async () => {
+  const policy = 'alias(0, "amount")\n// corrupt values are refused by the verifier\n'
+    + 'if_greater_than("amount", 100) {\n  report()\n}\nharmony(0.001)\n';
+  const state = Buffer.from(JSON.stringify({ policy })).toString('base64url');
+  const page = await open(`${pathToFileURL(join(pageDir, 'index.html')).href}#${state}`);
+  await page.waitForSelector('.cm-lintRange-warning');
+  const underlined = await page.$$eval('.cm-lintRange-warning', (marks) => marks.map((mark) => ({
+    text: mark.textContent,
+    line: [...mark.closest('.cm-content').children].indexOf(mark.closest('.cm-line')) + 1,
+  })));
+  assert.deepEqual(underlined, [{ text: 'corrupt', line: 2 }]);
+  assert.equal(await page.$('.cm-lintRange-error'), null);
+  assert.equal(await text(page, '#decision'), 'ALLOW');
+  assert.equal(await text(page, '#because'), 'decision ALLOW: pass is true because |residual| 0.0 '
+    + '< tolerance 0.001 (tolerance set at policy.tarn:6:1)');
+
+  const rows = await page.$$eval('#trace tr', (trs) =>
+    trs.map((tr) => [...tr.cells].map((cell) => cell.textContent)));
+  assert.deepEqual(rows, [
+    ['1', 'policy.tarn:1:1', 'Alias(0, "amount")', '1', '0', 'true'],
+    ['2', 'policy.tarn:3:1', 'IfGreaterThan("amount", 100.0, [1 statement])', '2', '0', 'true'],
+    ['3', 'policy.tarn:4:3', 'Report', '3', '0', 'true'],
+    ['4', 'policy.tarn:6:1', 'Harmony(0.001)', '4', '0', 'true'],
+  ]);
+  const selected = () => page.evaluate(() => window.getSelection().toString());
+  await page.click('#trace tr:nth-child(2)');
+  assert.equal(await selected(), 'if_greater_than("amount", 100) {\n  report()\n}');
+  await page.screenshot({ path: join(screenshots, 'playground-trace.png') });
+  await page.click('#trace tr:nth-child(3)');
+  assert.equal(await selected(), 'report()');
+  assert.deepEqual(page.errors, []);
   await page.close();
 });
 

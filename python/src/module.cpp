@@ -9,6 +9,7 @@
 // engine itself runs without it, so threads that share one Policy decide in parallel.
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,14 +19,18 @@
 
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "library_json.hpp"
 #include "memory_check.hpp"
 #include "options.hpp"
 #include "run_document.hpp"
+#include "tarn/lang/checker.hpp"
+#include "tarn/lang/diagnostics.hpp"
 #include "tarn/lang/file_access.hpp"
 #include "tarn/lang/format.hpp"
 #include "tarn/lang/limits.hpp"
 #include "tarn/lang/parser.hpp"
 #include "tarn/lang/policy.hpp"
+#include "tarn/lang/trace.hpp"
 #include "tarn/memory/state_memory.hpp"
 
 namespace tarn::python {
@@ -37,7 +42,7 @@ constexpr const char* kDefaultName = "policy.tarn";
 struct CheckResult {
   bool ok = false;
   py::object canonical = py::none();  // what `tarn check` prints; None when the text does not parse
-  py::list diagnostics;
+  py::list diagnostics;               // its errors and warnings, as `tarn check --format=json`
 };
 
 /// What tarn.compile returns: the policy and the files its runs import from (none: the working
@@ -85,56 +90,88 @@ CompiledPolicy compile_policy(const py::object& text, const py::object& name,
     py::gil_scoped_release unlocked;
     return lang::compile(source, file);
   }();
-  if (!policy) raise_parse_error(source, file, policy.error());
+  if (!policy) raise_parse_error(lang::parse_error_diagnostic(policy.error(), source, file));
   return CompiledPolicy{std::move(*policy), std::move(memory_files)};
 }
 
 std::string format_text(const py::object& text, const py::object& name) {
   const std::string_view source = policy_text_argument(text);
   auto formatted = lang::format_policy(source);
-  if (!formatted) raise_parse_error(source, text_argument(name, "name"), formatted.error());
+  if (!formatted) {
+    raise_parse_error(
+        lang::parse_error_diagnostic(formatted.error(), source, text_argument(name, "name")));
+  }
   return std::move(*formatted);
 }
 
-CheckResult check_text(const py::object& text, const py::object& name) {
-  const std::string_view source = policy_text_argument(text);
-  const std::string_view file = text_argument(name, "name");
-  const auto program = lang::parse_program(source, lang::ParseOptions{.spans = false});
+/// How imports are read: from `files` when given, else as the tools read them.
+lang::ReadSource import_reader(const lang::MemoryFiles* files) {
+  return files != nullptr ? lang::read_through(*files) : lang::ReadSource(lang::read_imported_file);
+}
+
+CheckResult check_text(const py::object& text, const py::object& files, const py::object& name) {
+  const lang::PolicyFile policy{std::string(text_argument(name, "name")),
+                                policy_text_argument(text)};
+  std::optional<lang::MemoryFiles> memory_files;
+  if (!files.is_none()) memory_files.emplace(files_argument(files));
+  lang::CheckReport report;
+  {
+    py::gil_scoped_release unlocked;
+    report = lang::check_policies({&policy, 1},
+                                  {.read = import_reader(memory_files ? &*memory_files : nullptr)});
+  }
   CheckResult result;
-  if (!program) {
-    result.diagnostics.append(parse_error_diagnostic(source, file, program.error()));
-    return result;
+  result.ok = std::none_of(report.diagnostics.begin(), report.diagnostics.end(), [](const auto& d) {
+    return d.severity == lang::DiagnosticSeverity::Error;
+  });
+  if (const auto& program = report.policies.front().program) {
+    std::string canonical;
+    for (const lang::Instruction& instruction : *program) {
+      lang::append_canonical_text(canonical, instruction);
+      canonical += '\n';
+    }
+    result.canonical = py::str(canonical);
   }
-  std::string canonical;
-  for (const lang::Instruction& instruction : *program) {
-    lang::append_canonical_text(canonical, instruction);
-    canonical += '\n';
-  }
-  result.ok = true;
-  result.canonical = py::str(canonical);
+  result.diagnostics = diagnostics_value(report.diagnostics);
   return result;
 }
 
 py::dict run_policy(const CompiledPolicy& compiled, const py::object& payload,
                     const py::object& corrupt_index, const py::object& signs,
-                    const py::object& values, const py::object& context, const py::object& fuel) {
+                    const py::object& values, const py::object& context, const py::object& fuel,
+                    const py::object& trace) {
   RunMemory memory = memory_argument(payload, corrupt_index, signs, values);
   const bool has_context = !context.is_none();
   const nlohmann::json context_document = has_context ? context_argument(context) : nullptr;
+  lang::Trace steps;
+  const bool traced = flag_argument(trace, "trace");
   const lang::RunOptions options{.fuel_limit = count_argument(fuel, "fuel"),
-                                 .files = compiled.files.get()};
+                                 .files = compiled.files.get(),
+                                 .trace = traced ? &steps : nullptr};
 
   bool omit_commands = false;
+  std::optional<lang::Diagnostic> failure;
   auto run = [&] {
     py::gil_scoped_release unlocked;
     auto state = lang::evaluate(compiled.policy, {memory.signs, memory.values},
                                 has_context ? &context_document : nullptr, options);
+    if (!state) {
+      // Located as `tarn run` shows it; an imported file is read again for its lines.
+      failure = lang::run_error_diagnostic(state.error(), compiled.policy.name(),
+                                           compiled.policy.text(),
+                                           import_reader(compiled.files.get()));
+    }
     // As in `tarn run`: the texts of a deep run can total many gigabytes.
     omit_commands = state && state->executed_commands.text_length_exceeds(lang::kCommandTextLimit);
     return state;
   }();
-  if (!run) raise_run_error(run.error());
-  return run_document(*run, memory.values, omit_commands);
+  if (!run) {
+    raise_run_error(run.error(), *failure,
+                    traced ? py::object(trace_value(steps)) : py::object(py::none()));
+  }
+  py::dict document = run_document(*run, memory.values, omit_commands);
+  if (traced) document["trace"] = trace_value(steps);
+  return document;
 }
 
 std::string verify_text(const py::object& text, const py::object& payload,
@@ -191,8 +228,9 @@ PYBIND11_MODULE(_tarn, module) {
       .def("run", &run_policy, py::kw_only(), arg("payload") = 1337,
            arg("corrupt_index") = py::none(), arg("signs") = py::none(), arg("values") = py::none(),
            arg("context") = py::none(), arg("fuel") = tarn::lang::kDefaultFuel,
+           arg("trace") = false,
            "Runs the policy over a state memory and returns the result document of `tarn run` "
-           "as a dict; raises RunError when the run fails.")
+           "as a dict (with trace=True, and its trace); raises RunError when the run fails.")
       .def("__repr__", [](const CompiledPolicy& compiled) {
         return "<tarn.Policy " + py::repr(py::str(compiled.policy.name())).cast<std::string>() +
                ">";
@@ -206,8 +244,11 @@ PYBIND11_MODULE(_tarn, module) {
   module.def("format", &format_text, arg("text"), py::kw_only(), arg("name") = kDefaultName,
              "The text in the standard layout, as `tarn fmt` prints it; raises ParseError when "
              "it does not parse.");
-  module.def("check", &check_text, arg("text"), py::kw_only(), arg("name") = kDefaultName,
-             "Parses a policy and runs nothing: CheckResult(ok, canonical, diagnostics).");
+  module.def("check", &check_text, arg("text"), py::kw_only(), arg("files") = py::none(),
+             arg("name") = kDefaultName,
+             "Checks a policy and the files it imports, as `tarn check` does, and runs nothing: "
+             "CheckResult(ok, canonical, diagnostics). `files` (a dict of names to texts) is what "
+             "its imports read; without, they are read from the working directory.");
   module.def("verify", &verify_text, arg("text"), py::kw_only(), arg("payload") = 1337,
              arg("corrupt_index") = py::none(), arg("json") = false,
              "Exactly what `qrv-verifier --script=FILE` prints for a FILE holding `text`, with "

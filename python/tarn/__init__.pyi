@@ -36,6 +36,64 @@ class Location(TypedDict):
     offset: int
     length: int
 
+class TracePlace(TypedDict):
+    file: str
+    line: int
+    column: int
+
+class TraceBinding(TypedDict):
+    key: str
+    position: int | None
+    value: float | None
+    bound: bool
+    reason: str
+
+# One started instruction: a line of `tarn run --trace=jsonl:FILE` without its "kind".
+TraceStep = TypedDict(
+    "TraceStep",
+    {
+        "step": int,
+        "depth": int,
+        "file": str,
+        "line": int,
+        "column": int,
+        "instruction": str,
+        "fuel_used": int,
+        "residual": float | None,
+        "tolerance": float | None,
+        "pass": bool,
+        "alias": str | None,
+        "position": int | None,
+        "value": float | None,
+        "threshold": float | None,
+        "entered": bool | None,
+        "bindings": list[TraceBinding],
+        "explanation": str,
+        "error": str | None,
+    },
+)
+
+# How the run ended: the last line of `tarn run --trace=jsonl:FILE` without its "kind".
+TraceEnd = TypedDict(
+    "TraceEnd",
+    {
+        "decision": Literal["ALLOW", "DENY", "ESCALATE"] | None,
+        "pass": bool,
+        "residual": float | None,
+        "tolerance": float | None,
+        "tolerance_set_at": TracePlace | None,
+        "escalation": str | None,
+        "escalated_at": TracePlace | None,
+        "error": str | None,
+        "error_at": TracePlace | None,
+        "because": str,
+    },
+)
+
+class Trace(TypedDict):
+    steps: list[TraceStep]
+    end: TraceEnd
+
 class Lineage(TypedDict):
     executed_commands: list[str]
     final_residual: float | None
@@ -73,6 +131,7 @@ RunDocument = TypedDict(
         "values": list[float | None],
         "volatility_limit": float | None,
         "zk_proof": str | None,
+        "trace": NotRequired[Trace],
     },
 )
 
@@ -84,18 +143,23 @@ class ParseError(Exception):
     column: int
     offset: int
     code: str
+    """Stable, as `tarn check` names it: "unknown-keyword", "unclosed-block", ..."""
     message: str
+    """What is wrong, for a person: the message `tarn check` prints."""
     engine_text: str
-    """What `tarn check` and `tarn run` print, such as
+    """What `tarn check` and `tarn run` print last, such as
     `Parse error: Error(Error { input: "foo", code: Tag })`."""
     diagnostics: list[Diagnostic]
+    """The one diagnostic `tarn check --format=json` gives."""
 
 class RunError(Exception):
     """A run failed. str() is the engine's exact text, as `tarn run` prints it.
 
-    `code` is stable: "out-of-fuel", "bounds-assertion", "unknown-alias", "no-context",
-    "missing-context-key", "position-out-of-range", "memory-shape", "import-failed",
-    "import-too-large", "import-parse-error", "parse-error" and "lineage-too-large"."""
+    `code` is stable, the code of the diagnostic `tarn run` shows: "out-of-fuel",
+    "bounds-assertion", "unknown-alias", "no-context", "missing-context-key",
+    "position-out-of-range", "memory-shape", "import-failed", "import-too-large",
+    "lineage-too-large", or, for an imported file that does not parse, the code of its parse
+    error ("unknown-keyword", ...)."""
 
     code: str
     message: str
@@ -104,11 +168,16 @@ class RunError(Exception):
     parsing failed); None when the run failed after its last statement."""
     imported_from: list[Location]
     """The import statements on the way to `location`, innermost first."""
+    diagnostics: list[Diagnostic]
+    """The one diagnostic `tarn run --format=json` gives."""
+    trace: Trace | None
+    """The run's trace up to the failure when run(trace=True); else None."""
 
 @final
 class CheckResult:
     @property
-    def ok(self) -> bool: ...
+    def ok(self) -> bool:
+        """False when a diagnostic is an error; warnings leave it True."""
     @property
     def canonical(self) -> str | None:
         """What `tarn check` prints: each top-level statement's canonical text on a line."""
@@ -130,6 +199,7 @@ class Policy:
         values: Sequence[float] | None = None,
         context: JSONValue = None,
         fuel: int = 100000,
+        trace: bool = False,
     ) -> RunDocument:
         """Runs the policy as `tarn run` does with the same options and returns its result document.
 
@@ -137,8 +207,9 @@ class Policy:
         when given (`values` replaces the encoded payload); `corrupt_index` damages one position
         (below the number of values) before the run. `context` is the JSON context (None: no
         context). Imports and report files are the policy's `files`, or the working
-        directory's. Raises
-        RunError when the run fails, TypeError or ValueError for a bad argument."""
+        directory's. With `trace`, the document gains "trace": the records of
+        `tarn run --trace=jsonl:FILE`. Raises RunError when the run fails, TypeError or
+        ValueError for a bad argument."""
 
 def compile(
     text: str, *, name: str = "policy.tarn", files: dict[str, str] | None = None
@@ -150,8 +221,14 @@ def compile(
     from those texts alone, and a report goes nowhere but into the result (report_text,
     report_path); without, they import and write in the working directory."""
 
-def check(text: str, *, name: str = "policy.tarn") -> CheckResult:
-    """Parses a policy and runs nothing."""
+def check(
+    text: str, *, files: dict[str, str] | None = None, name: str = "policy.tarn"
+) -> CheckResult:
+    """Checks a policy and the files it imports as `tarn check` does, and runs nothing.
+
+    `diagnostics` is what `tarn check --format=json` gives (warnings too); `ok` is False only
+    when one is an error. Imports read `files` (names, as the imports write them, to texts), or
+    without it the working directory."""
 
 def format(text: str, *, name: str = "policy.tarn") -> str:
     """The text in the standard layout, as `tarn fmt` prints it; it moves white space only.

@@ -51,12 +51,11 @@ def keywords(arguments):
 
 
 def example_runs():
-    labels = {"verifier": "verifier", "run": "tarn-run", "check": "tarn-check"}
+    labels = {"verifier": "verifier", "run": "tarn-run", "check": "tarn-check",
+              "trace": "tarn-trace"}
     for line in (EXAMPLES / "runs.txt").read_text().splitlines():
         if line.strip() and not line.startswith("#"):
             name, script, command, *arguments = line.split()
-            if command not in labels:
-                continue  # traces are checked by the tools' own example check
             run_id = f"{name}.{labels[command]}"
             yield pytest.param(run_id, script, command, arguments, id=run_id)
 
@@ -77,6 +76,18 @@ def test_example_runs_give_their_expected_outputs(policies, run_id, script, comm
         assert tarn.verify(text, **keywords(arguments)) == (expected / f"{run_id}.txt").read_text()
     elif command == "check":
         assert tarn.check(text).canonical == (expected / f"{run_id}.txt").read_text()
+    elif command == "trace":
+        try:
+            trace = tarn.compile(text, name=script).run(trace=True, **keywords(arguments))["trace"]
+        except tarn.RunError as failure:
+            trace = failure.trace
+        # The text form: a line per step, then the because line (then a failed run's error).
+        lines = (expected / f"{run_id}.txt").read_text().splitlines()
+        steps = len(trace["steps"])
+        assert [f"step {step['step']} depth {step['depth']} {step['file']}:{step['line']}:"
+                f"{step['column']} {step['instruction']};" for step in trace["steps"]] == \
+            [line[:line.index(";") + 1] for line in lines[:steps]]
+        assert trace["end"]["because"] == lines[steps]
     elif (expected / f"{run_id}.err").exists():
         with pytest.raises(tarn.RunError) as failure:
             tarn.compile(text).run(**keywords(arguments))
@@ -142,28 +153,78 @@ def test_verify_prints_what_the_verifier_prints(tmp_path, script, arguments):
     assert tarn.verify(script, **keywords(arguments)) == printed.stdout
 
 
+def compact(diagnostics):
+    """The diagnostics as `--format=json` prints them."""
+    return compact_line({"diagnostics": diagnostics}) + "\n"
+
+
 def test_parse_errors_are_located(tmp_path):
-    cases = [  # text, line, column, related line (an unclosed block's "{")
-        ("alias(0, \"a\")\n  foo(1)", 2, 3, None),
-        ("report()\nif_broken {\n  evolve(1)\n", 4, 1, 2),
-        ("alias(0, \"\u00e9\") h\u00e9\u00e9(1)", 1, 15, None),
+    cases = [  # text, line, column
+        ("alias(0, \"a\")\n  foo(1)", 2, 3),
+        ("report()\nif_broken {\n  evolve(1)\n", 4, 1),
+        ("alias(0, \"\u00e9\") h\u00e9\u00e9(1)", 1, 15),
     ]
-    for text, line, column, related in cases:
+    for text, line, column in cases:
         (tmp_path / "p.tarn").write_text(text)
-        engine_text = tool("tarn", "check", "p.tarn", cwd=tmp_path).stderr.splitlines()[-1]
+        printed = tool("tarn", "check", "--format=json", "p.tarn", cwd=tmp_path)
+        engine_text = printed.stderr.splitlines()[-1]
         with pytest.raises(tarn.ParseError) as failure:
             tarn.compile(text, name="p.tarn")
         error = failure.value
-        assert (error.line, error.column, error.code) == (line, column, "parse-error")
+        assert compact(error.diagnostics) == printed.stdout
+        [diagnostic] = error.diagnostics
+        assert (error.line, error.column) == (line, column)
+        assert [error.file, error.offset, error.code, error.message, error.engine_text] == \
+            [diagnostic[member] for member in ("file", "offset", "code", "message", "engine_text")]
         assert error.engine_text == engine_text
         assert str(error) == f"p.tarn:{line}:{column}: {engine_text}"
-        before = text.encode()[:error.offset].decode()  # offsets count bytes, columns characters
-        assert (before.count("\n") + 1, len(before) - before.rfind("\n")) == (line, column)
         checked = tarn.check(text, name="p.tarn")
-        assert (checked.ok, checked.canonical) == (False, None)
-        assert checked.diagnostics == error.diagnostics
-        [diagnostic] = checked.diagnostics
-        assert [place["line"] for place in diagnostic["related"]] == ([related] if related else [])
+        assert (checked.ok, checked.canonical, checked.diagnostics) == (False, None,
+                                                                        error.diagnostics)
+
+
+def test_check_warns_as_tarn_check_does(tmp_path, monkeypatch):
+    shared = 'alias(0, "reserve")\n// corrupt\n'
+    (tmp_path / "shared.tarn").write_text(shared)
+    cases = [  # text, whether the imports come as files
+        ('assert_bounds(0, 1, "x")\ndata(7)\n', False),
+        ('import("shared.tarn")\nassert_bounds(0, 1, "reserve")\nimport("gone.tarn")\n', False),
+        ('import("shared.tarn")\nassert_bounds(0, 1, "reserve")\nimport("gone.tarn")\n', True),
+    ]
+    monkeypatch.chdir(tmp_path)
+    for text, as_files in cases:
+        (tmp_path / "p.tarn").write_text(text)
+        printed = tool("tarn", "check", "--format=json", "p.tarn", cwd=tmp_path)
+        checked = tarn.check(text, name="p.tarn", files={"shared.tarn": shared} if as_files else None)
+        assert compact(checked.diagnostics) == printed.stdout
+        assert {d["severity"] for d in checked.diagnostics} == {"warning"}
+        assert checked.ok and checked.canonical == tarn.check(text, files={}).canonical
+
+
+@pytest.mark.parametrize("script, options", [
+    ('alias(1, "inflow")\nif_broken { evolve(1) }\nharmony(0.25)\nreport()', {"corrupt_index": 1}),
+    ('alias(0, "a")\nbind_all()\nescalate("review")', {"context": {"a": 2, "b": "x"}}),
+    ("residual()\nassert_bounds(0, 1, 0)", {}),
+])
+def test_trace_gives_the_lines_of_tarn_run(tmp_path, monkeypatch, script, options):
+    (tmp_path / "p.tarn").write_text(script)
+    (tmp_path / "context.json").write_text(json.dumps(options.get("context")))
+    arguments = ["--trace=jsonl:t.jsonl", "--context=context.json"]
+    arguments += [f"--corrupt-index={options['corrupt_index']}"] if "corrupt_index" in options else []
+    tool("tarn", "run", "p.tarn", *arguments, cwd=tmp_path)
+    lines = (tmp_path / "t.jsonl").read_text().splitlines()
+    monkeypatch.chdir(tmp_path)
+    try:
+        trace = tarn.compile(script, name="p.tarn").run(trace=True, **options)["trace"]
+    except tarn.RunError as failure:
+        trace = failure.trace
+    records = [{"kind": "step", **step} for step in trace["steps"]] + [{"kind": "end", **trace["end"]}]
+    assert typed(records) == typed([json.loads(line) for line in lines])
+    assert compact_line(records[-1]) == lines[-1]
+
+
+def compact_line(value):
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":"))
 
 
 def test_format_prints_what_tarn_fmt_prints(tmp_path):
@@ -193,12 +254,14 @@ def test_files_serve_imports_and_keep_reports(tmp_path, monkeypatch):
 
 def test_run_errors_carry_code_message_and_location(tmp_path, monkeypatch):
     (tmp_path / "inner.tarn").write_text("report()\n  assert_bounds(0, 1, 0)\n")
+    (tmp_path / "broken.tarn").write_text("report()\nasert_bounds(0, 1, 0)\n")
     cases = [  # script, run options, code, (line, column), imported from (line, column)
         ("report()\nassert_bounds(0, 100, 0)", {}, "bounds-assertion", (2, 1), []),
         ("alias(0, \"a\")\nbind(\"a\", 0)", {}, "no-context", (2, 1), []),
         ("bind(\"b\", 0)", {"context": {"a": 1}}, "missing-context-key", (1, 1), []),
         ("residual()\nresidual()", {"fuel": 1}, "out-of-fuel", (2, 1), []),
         ("\n import(\"inner.tarn\")", {}, "bounds-assertion", (2, 3), [(2, 2)]),
+        ("import(\"broken.tarn\")", {}, "unknown-keyword", (2, 15), [(1, 1)]),
     ]
     monkeypatch.chdir(tmp_path)
     for script, options, code, (line, column), imported_from in cases:
@@ -206,12 +269,12 @@ def test_run_errors_carry_code_message_and_location(tmp_path, monkeypatch):
         (tmp_path / "context.json").write_text(json.dumps(options.get("context")))
         arguments = ["--context=context.json"] if "context" in options else []
         arguments += [f"--fuel={options['fuel']}"] if "fuel" in options else []
-        printed = tool("tarn", "run", "p.tarn", *arguments, cwd=tmp_path)
+        printed = tool("tarn", "run", "--format=json", "p.tarn", *arguments, cwd=tmp_path)
         with pytest.raises(tarn.RunError) as failure:
             tarn.compile(script, name="p.tarn").run(**options)
         error = failure.value
         assert error.message == printed.stderr.splitlines()[-1] and str(error) == error.message
-        assert error.code == code
+        assert (error.code, compact(error.diagnostics)) == (code, printed.stdout)
         assert (error.location["line"], error.location["column"]) == (line, column)
         assert [(place["line"], place["column"]) for place in error.imported_from] == imported_from
 
