@@ -35,6 +35,16 @@ inline void advise_huge_pages(const void* data, std::size_t bytes) {
 #endif
 }
 
+/// `count` rounded up so that `count` values of T fill whole huge pages, when they would fill at
+/// least half of one: the kernel can then back them with huge pages, at the cost of the rest of
+/// the last page in address space (pages never touched take no memory).
+template <class T>
+constexpr std::size_t huge_page_capacity(std::size_t count) {
+  const std::size_t bytes = count * sizeof(T);
+  if (bytes < kHugePage / 2) return count;
+  return (bytes + kHugePage - 1) / kHugePage * kHugePage / sizeof(T);
+}
+
 /// An allocator whose large arrays start on a huge-page boundary and are advised as huge pages.
 /// Without the alignment, the part of an array before its first boundary (up to 2 MiB, half of
 /// a typical one) would still be faulted in 4 KiB at a time.

@@ -23,7 +23,7 @@ Instruction* BodyStorage::store_in_new_block(std::span<Instruction> instructions
   const std::size_t count = instructions.size();
   const std::size_t grown =
       blocks_.empty() ? std::max(expected_, kSmallestBlock) : 2 * blocks_.back().capacity;
-  const std::size_t capacity = std::max(grown, count);
+  const std::size_t capacity = huge_page_capacity<Instruction>(std::max(grown, count));
   blocks_.reserve(blocks_.size() + 1);  // so that the push below cannot throw and leak
   Instruction* data = HugePageAllocator<Instruction>().allocate(capacity);
   std::uninitialized_move(instructions.begin(), instructions.end(), data);
