@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,7 +122,7 @@ TEST(Policy, ParseErrorsAreLocatedAndRunScriptKeepsItsMessage) {
 // Run under ThreadSanitizer by the hardening script: a shared policy is only read, and the one
 // thing runs write into it (the cached lengths of its bodies' texts) is written atomically.
 TEST(Policy, OnePolicyFromSeveralThreads) {
-  const auto policy = compile(
+  auto policy = compile(
       "alias(1, \"inflow\")\nif_broken { evolve(1) }\ntrack_lineage(true)\nreport_json()\n"
       "if_greater_than(\"inflow\", 100) { if_broken { report() } }\n");
   ASSERT_TRUE(policy.has_value());
@@ -133,19 +134,27 @@ TEST(Policy, OnePolicyFromSeveralThreads) {
 
   constexpr int kThreads = 4;
   std::array<std::string, kThreads> seen;
+  std::array<std::optional<RunState>, kThreads> last;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 200; ++i) {
         Memory memory = Memory::damaged(1);
-        const auto run = evaluate(*policy, RunMemory{memory.signs, memory.values}, nullptr);
+        auto run = evaluate(*policy, RunMemory{memory.signs, memory.values}, nullptr);
         const std::string got = summary(run, memory);
         if (got != expected) seen[static_cast<std::size_t>(t)] = got;
+        if (run) last[static_cast<std::size_t>(t)] = std::move(*run);
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (const std::string& bad : seen) EXPECT_EQ(bad, "");
+  // The states outlive the policy: what their logs point into stays with them.
+  { const Policy gone = std::move(*policy); }
+  for (const auto& state : last) {
+    ASSERT_TRUE(state.has_value());
+    EXPECT_EQ(state->executed_commands.texts(), reference->executed_commands.texts());
+  }
 }
 
 }  // namespace

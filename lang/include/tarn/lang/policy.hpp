@@ -27,6 +27,7 @@ struct Trace;
 
 namespace detail {
 struct CompiledPolicy;
+struct PolicyShares;
 }  // namespace detail
 
 class Policy {
@@ -45,10 +46,13 @@ class Policy {
                                             std::string name, struct CompileOptions options);
   friend Result<RunState, RunError> evaluate(const Policy&, RunMemory, const nlohmann::json*,
                                              const struct RunOptions&);
-  explicit Policy(std::shared_ptr<const detail::CompiledPolicy> compiled)
-      : compiled_(std::move(compiled)) {}
+  explicit Policy(std::shared_ptr<const detail::CompiledPolicy> compiled);
+  /// The compiled policy, for a run that keeps it in the state it returns (whose log points into
+  /// it), counted in this thread's share.
+  const std::shared_ptr<const detail::CompiledPolicy>& share() const;
 
   std::shared_ptr<const detail::CompiledPolicy> compiled_;
+  std::shared_ptr<const detail::PolicyShares> shares_;
 };
 
 /// How a run may go: the most instructions it may start, the most script text the imports open
