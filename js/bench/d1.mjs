@@ -1,9 +1,11 @@
-// D1, one small policy decision, in one Node process: the tarn package against the peer policy
-// engine of the bench kit, each with its policy prepared once; then the package's sizes.
+// One small policy decision (bench/workloads.py's decision.tarn) in one Node process: the tarn
+// package against a peer policy engine, @cedar-policy/cedar-wasm, each with its policy prepared
+// once; then the package's sizes.
 //
 //   node js/bench/d1.mjs PACKAGE_DIR PEERS_DIR [CALLS]
 //     PACKAGE_DIR  the built package (build-wasm/js/package)
-//     PEERS_DIR    the bench kit's peers folder, with its node_modules installed
+//     PEERS_DIR    a folder with the peer installed:
+//                  npm install --prefix PEERS_DIR @cedar-policy/cedar-wasm@4.13.0
 //
 // Both sides are timed alike: a warm-up, then 20 batches each, alternating. Each row runs in a
 // Node process of its own: Node 20.20's V8 has stopped with "Fatal error ... unreachable code" in
@@ -22,7 +24,7 @@ if (!packageDir || !peersDir) {
 }
 const calls = Number(callsText);
 
-// The bench kit's D1 script and its peer's policy.
+// The decision workload's script and the peer's policy for the same decision.
 const D1 = '// one decision: the amount at position 0 must lie in [0, 200]\n' +
   'alias(0, "amount")\nassert_bounds(0, 200, "amount")\nharmony(0.001)\n';
 const PEER_POLICY = `permit (
@@ -93,9 +95,9 @@ if (decide(cedar.statefulIsAuthorized(peerCall(125))) !== 'allow') {
 
 const peerDecision = (i) => decide(cedar.statefulIsAuthorized(peerCall(i % 400)));
 const rows = [
-  ['Policy.decide, default memory (the bench D1)', () => policy.decide()],
+  ['Policy.decide, default memory', () => policy.decide()],
   ['Policy.decide, amount i % 400 at position 0', (i) => policy.decide(memory(i % 400))],
-  ['Policy.run, default memory (the bench D1)', () => policy.run()],
+  ['Policy.run, default memory', () => policy.run()],
   ['Policy.run, amount i % 400 at position 0', (i) => policy.run(memory(i % 400))],
   ['run(text), parsed each call', () => tarn.run(D1)],
   ['verify(text), the verifier\'s output', () => tarn.verify(D1)],
