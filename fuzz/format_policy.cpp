@@ -18,15 +18,6 @@
 
 namespace {
 
-std::string canonical_lines(const tarn::lang::Program& program) {
-  std::string lines;
-  for (const auto& instruction : program) {
-    tarn::lang::append_canonical_text(lines, instruction);
-    lines += '\n';
-  }
-  return lines;
-}
-
 std::size_t occurrences(std::string_view text, std::string_view word) {
   std::size_t count = 0;
   for (std::size_t at = text.find(word); at != std::string_view::npos;
@@ -53,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(formatted.has_value(), "a text that parses is formatted");
   const auto reparsed = tarn::lang::parse_program(*formatted);
   require(reparsed.has_value(), "the formatted text parses");
-  require(canonical_lines(*reparsed) == canonical_lines(*program),
+  require(tarn::lang::canonical_lines(*reparsed) == tarn::lang::canonical_lines(*program),
           "the formatted text has the original's canonical text");
   const auto again = tarn::lang::format_policy(*formatted);
   require(again && *again == *formatted, "formatting formatted text changes nothing");

@@ -225,19 +225,14 @@ Output* tarn_check(const char* text_data, std::size_t text_size, const char* nam
   const tarn::lang::PolicyFile policy{std::string(view(name_data, name_size)), text};
   const tarn::lang::CheckReport report =
       tarn::lang::check_policies({&policy, 1}, {.read = tarn::lang::read_through(files)});
-  const bool ok = std::none_of(
-      report.diagnostics.begin(), report.diagnostics.end(),
-      [](const auto& d) { return d.severity == tarn::lang::DiagnosticSeverity::Error; });
+  const bool ok = !report.has_errors();
 
   auto* output = new Output;
   tarn::json::CompactObject document(output->text);
   document.boolean("ok", ok);
   if (const auto& program = report.policies.front().program) {
     std::string canonical;
-    for (const tarn::lang::Instruction& instruction : *program) {
-      tarn::lang::append_canonical_text(canonical, instruction);
-      canonical += '\n';
-    }
+    tarn::lang::append_canonical_lines(canonical, *program);
     document.string("canonical", canonical);
   } else {
     document.member("canonical") += "null";

@@ -381,6 +381,19 @@ void append_canonical_text(std::string& out, const Instruction& instruction) {
   Walker<Renderer>(renderer).walk(instruction);
 }
 
+void append_canonical_lines(std::string& out, const Program& program) {
+  for (const Instruction& instruction : program) {
+    append_canonical_text(out, instruction);
+    out += '\n';
+  }
+}
+
+std::string canonical_lines(const Program& program) {
+  std::string out;
+  append_canonical_lines(out, program);
+  return out;
+}
+
 void append_canonical_json_string(std::string& out, const Instruction& instruction) {
   out.push_back('"');
   JsonRenderer renderer(out);

@@ -470,6 +470,12 @@ class Checker {
 
 }  // namespace
 
+bool CheckReport::has_errors() const {
+  return std::any_of(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& diagnostic) {
+    return diagnostic.severity == DiagnosticSeverity::Error;
+  });
+}
+
 CheckReport check_policies(std::span<const PolicyFile> files, const CheckOptions& options) {
   CheckReport report;
   Checker checker(options);

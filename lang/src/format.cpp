@@ -152,18 +152,6 @@ std::string format_program(std::string_view text, const Program& program) {
   return out;
 }
 
-#ifndef NDEBUG
-/// The top-level canonical texts, one a line: what the formatter must never change.
-std::string canonical_lines(const Program& program) {
-  std::string lines;
-  for (const Instruction& instruction : program) {
-    append_canonical_text(lines, instruction);
-    lines += '\n';
-  }
-  return lines;
-}
-#endif
-
 }  // namespace
 
 Result<std::string, ParseError> format_policy(std::string_view text) {

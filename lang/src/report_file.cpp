@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "file_system.hpp"
+#include "tarn/lang/write_text.hpp"
 
 namespace tarn::lang::detail {
 namespace {
@@ -34,18 +35,6 @@ constexpr int kMaxLinks = 40;
 constexpr int kTemporaryAttempts = 8;
 // Bytes of the target's name kept in the temporary name, so that it stays within NAME_MAX (255).
 constexpr std::size_t kNameBytesKept = 200;
-
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 // A name as a directory (empty when the name has none) and the last component.
 // "out/r.json" -> {"out", "r.json"}, "r.json" -> {"", "r.json"}, "/r.json" -> {"/", "r.json"}.
@@ -100,7 +89,7 @@ bool replace(int dir, const std::string& base, std::string_view text,
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool written = (!permissions || ::fchmod(fd, *permissions) == 0) && write_all(fd, text);
+  bool written = (!permissions || ::fchmod(fd, *permissions) == 0) && write_text(fd, text) == 0;
   // Some file systems report a failed write only when the file is closed.
   written = ::close(fd) == 0 && written;
   if (written && ::renameat(dir, temporary.c_str(), dir, base.c_str()) == 0) return true;
@@ -121,7 +110,7 @@ bool write_target(int dir, const std::string& base, std::string_view text) {
   // A device or a FIFO with a reader: written in place, blocking as any write.
   const int flags = ::fcntl(target.get(), F_GETFL);
   if (flags < 0 || ::fcntl(target.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return false;
-  return write_all(target.get(), text);
+  return write_text(target.get(), text) == 0;
 }
 
 }  // namespace

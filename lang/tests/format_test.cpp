@@ -17,15 +17,6 @@
 namespace tarn::lang {
 namespace {
 
-std::string canonical_lines(const Program& program) {
-  std::string lines;
-  for (const Instruction& instruction : program) {
-    append_canonical_text(lines, instruction);
-    lines += '\n';
-  }
-  return lines;
-}
-
 TEST(Format, Layout) {
   struct Case {
     std::string text;

@@ -121,15 +121,10 @@ CheckResult check_text(const py::object& text, const py::object& files, const py
                                   {.read = import_reader(memory_files ? &*memory_files : nullptr)});
   }
   CheckResult result;
-  result.ok = std::none_of(report.diagnostics.begin(), report.diagnostics.end(), [](const auto& d) {
-    return d.severity == lang::DiagnosticSeverity::Error;
-  });
+  result.ok = !report.has_errors();
   if (const auto& program = report.policies.front().program) {
     std::string canonical;
-    for (const lang::Instruction& instruction : *program) {
-      lang::append_canonical_text(canonical, instruction);
-      canonical += '\n';
-    }
+    lang::append_canonical_lines(canonical, *program);
     result.canonical = py::str(canonical);
   }
   result.diagnostics = diagnostics_value(report.diagnostics);

@@ -84,10 +84,7 @@ ToolOutput check_command(const CheckCommandOptions& options) {
     for (const lang::CheckedPolicy& policy : report.policies) {
       if (!policy.program) continue;
       if (options.files.size() > 1) output.out += "==> " + policy.name + " <==\n";
-      for (const lang::Instruction& instruction : *policy.program) {
-        lang::append_canonical_text(output.out, instruction);
-        output.out += '\n';
-      }
+      lang::append_canonical_lines(output.out, *policy.program);
     }
   } else {
     report.diagnostics.insert(report.diagnostics.begin(), unreadable.begin(), unreadable.end());

@@ -11,22 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "tarn/lang/write_text.hpp"
+
 namespace tarn::tool {
 namespace {
 
 Unexpected<std::string> platform_error() { return fail(std::string(std::strerror(errno))); }
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -44,8 +34,8 @@ Result<void, std::string> replace_file(const std::string& path, std::string_view
       target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tarn-fmt-XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return platform_error();
-  const bool written = ::fchmod(fd, status.st_mode & 07777) == 0 && write_all(fd, bytes) &&
-                       ::fsync(fd) == 0;
+  const bool written = ::fchmod(fd, status.st_mode & 07777) == 0 &&
+                       lang::write_text(fd, bytes) == 0 && ::fsync(fd) == 0;
   const int write_errno = errno;
   if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), target.c_str()) != 0) {
     const int error = written ? errno : write_errno;

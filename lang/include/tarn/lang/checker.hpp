@@ -51,6 +51,9 @@ struct CheckReport {
   /// Per policy, in order: its parse error or its warnings (by place), then those of the files
   /// it imports that no earlier policy imported.
   std::vector<Diagnostic> diagnostics;
+
+  /// Whether any diagnostic is an error (not only warnings).
+  bool has_errors() const;
 };
 
 /// Checks the policies. **Example**: a policy "assert_bounds(0, 1, \"x\")\n" gives one warning,

@@ -264,6 +264,11 @@ std::string canonical_text(const Instruction& instruction);
 /// Appends the canonical text to `out` (the form used when many texts are written in a row).
 void append_canonical_text(std::string& out, const Instruction& instruction);
 
+/// Appends the canonical text of each top-level statement on a line of its own: what `tarn check`
+/// prints for a policy, and what formatting must keep.
+void append_canonical_lines(std::string& out, const Program& program);
+std::string canonical_lines(const Program& program);
+
 /// Appends the canonical text as a JSON string literal, escaped as it is written.
 /// **Example**: `Alias(1, "a")` -> `"Alias(1, \"a\")"` with the outer quotes.
 void append_canonical_json_string(std::string& out, const Instruction& instruction);
