@@ -45,16 +45,7 @@ fi
 if [[ $steps == all || $steps == fuzz ]]; then
   echo "hardening: fuzz smoke run, ${fuzz_seconds} s per target ($fuzz_dir/)" >&2
   # clang and its fuzzer and sanitizer runtimes, installed only when missing (as setup.sh does).
-  missing=()
-  for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if ((${#missing[@]})); then
-    echo "hardening: installing ${missing[*]}" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq >&2
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  fi
+  scripts/install-missing.sh hardening clang libclang-rt-14-dev
   if [[ ! -f $fuzz_dir/CMakeCache.txt ]]; then
     cmake -S . -B "$fuzz_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_COMPILER=clang++ -DTARN_FUZZ=ON -DTARN_BUILD_TESTS=OFF >&2

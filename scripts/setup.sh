@@ -13,16 +13,7 @@ cd "$(dirname "$0")/.."
 # `tarn lsp` in a real editor.
 packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libicu-dev
           libgtest-dev libgmock-dev groff-base man-db pybind11-dev python3-dev python3-pytest neovim)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-missing.sh setup "${packages[@]}"
 
 build_dir=${TARN_BUILD_DIR:-build}
 if [[ ! -f "$build_dir/CMakeCache.txt" ]]; then

@@ -14,16 +14,7 @@ cd "$root"
 build_dir=${TARN_WASM_BUILD_DIR:-build-wasm}
 
 packages=(emscripten chromium nlohmann-json3-dev cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "wasm: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-missing.sh wasm "${packages[@]}"
 command -v node >/dev/null && command -v npm >/dev/null ||
   { echo "wasm: node and npm are needed (Node 18 or later)"; exit 1; }
 
